@@ -1,0 +1,37 @@
+# Set-up and entry points. Both targets install missing Debian packages first,
+# then configure and build incrementally in build/.
+BUILD_DIR ?= build
+JOBS ?= 2
+PACKAGES := cmake g++ make qt6-base-dev qt6-qpa-plugins libgl-dev libgtest-dev libgmock-dev \
+            socat python3-serial lrzsz picocom
+
+.PHONY: all deps configure build run test clean
+
+all: build
+
+deps:
+	@missing=""; for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  SUDO=""; [ "$$(id -u)" = 0 ] || SUDO=sudo; \
+	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $$missing; \
+	fi
+
+$(BUILD_DIR)/CMakeCache.txt:
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+configure: deps $(BUILD_DIR)/CMakeCache.txt
+
+build: configure
+	cmake --build $(BUILD_DIR) -j$(JOBS)
+
+run: build
+	$(BUILD_DIR)/bin/lintrel
+
+test: build
+	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS) --timeout 300
+
+clean:
+	rm -rf $(BUILD_DIR)

@@ -1,0 +1,28 @@
+// The COM device namespace: how a name such as "COM5" finds a device.
+//
+// In order: a virtual port of that name (its link in the port folder), the
+// [Ports] map of $LINTREL_PORTS or $XDG_CONFIG_HOME/lintrel/ports.ini
+// ("COM3=/dev/ttyUSB0"), then /dev/ttyS<n-1>. So a virtual port created as
+// COM5 is what every program, this library included, reaches as COM5.
+#pragma once
+
+#include <string>
+
+namespace serial {
+
+// "COMn" or "\\.\COMn" (any letter case) to a device path. Any other name is
+// returned unchanged (an absolute device path stays what it is).
+std::string resolvePortName(const std::string& name);
+
+// n for "COMn" / "\\.\COMn", else 0.
+int comPortNumber(const std::string& name);
+
+// The folder holding the virtual ports' links: $LINTREL_PORT_DIR, else
+// $XDG_RUNTIME_DIR/lintrel, else /tmp/lintrel-<uid>. Not created here.
+std::string portFolder();
+
+// The ports map file in use: $LINTREL_PORTS, else
+// $XDG_CONFIG_HOME/lintrel/ports.ini (XDG_CONFIG_HOME defaulting to ~/.config).
+std::string portsMapPath();
+
+}  // namespace serial
