@@ -23,6 +23,18 @@ public:
     // Reads from the master until count bytes came or ms passed.
     std::string receive(std::size_t count, int ms);
 
+    // The line settings the port under test put on the tty, as seen from
+    // the far end.
+    struct Line {
+        unsigned baud = 0;
+        int dataBits = 0;
+        char parity = 'n';  // n, o, e, m, s
+        int stopBits = 1;
+        bool rtsCts = false;
+        bool xonXoff = false;  // IXON and IXOFF both set
+    };
+    Line line() const;
+
 private:
     int m_master = -1;
     int m_keepSlave = -1;  // keeps the slave side alive between opens
