@@ -1,0 +1,42 @@
+// Private-profile (INI) files with the semantics of the Windows functions
+// GetPrivateProfileString, GetPrivateProfileInt and WritePrivateProfileString.
+//
+// Section and key names match without regard to letter case; spaces around
+// names and values are ignored; one pair of single or double quotes enclosing
+// a whole value is removed on reading. Writing replaces a key's line where it
+// stands, adds a new key after the last non-blank line of its section and a
+// new section at the end of the file, with CR LF line ends; every other byte
+// of the file is kept. A file that does not exist reads as empty and is
+// created on the first write. A relative file name is taken relative to the
+// current directory.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace profile {
+
+// Copies the value (or the default when the key or file is missing) into
+// buffer, at most size-1 characters plus a terminating NUL, and returns the
+// number of characters copied.
+std::uint32_t getPrivateProfileString(const std::string& section, const std::string& key,
+                                      const std::string& defaultValue, char* buffer,
+                                      std::uint32_t size, const std::string& file);
+
+// The same through a buffer of `size` characters, returned as a string.
+std::string getPrivateProfileString(const std::string& section, const std::string& key,
+                                    const std::string& defaultValue, const std::string& file,
+                                    std::uint32_t size = 200);
+
+// Reads an optional sign and the leading decimal digits of the value; a value
+// that starts otherwise gives 0, a missing key gives defaultValue.
+int getPrivateProfileInt(const std::string& section, const std::string& key, int defaultValue,
+                         const std::string& file);
+
+// Writes key=value into the section. False when the file cannot be written,
+// or when a name is empty or any text holds a line break (which would change
+// the file's structure), or the key holds '=' or the section ']'.
+bool writePrivateProfileString(const std::string& section, const std::string& key,
+                               const std::string& value, const std::string& file);
+
+}  // namespace profile
