@@ -43,6 +43,7 @@ constexpr std::uint32_t WS_HSCROLL = 0x00100000u;
 constexpr std::uint32_t CS_DBLCLKS = 0x0008u;
 
 constexpr std::uint32_t ERROR_SUCCESS = 0;
+constexpr std::uint32_t ERROR_ACCESS_DENIED = 5;  // window of another thread
 constexpr std::uint32_t ERROR_INVALID_WINDOW_HANDLE = 1400;
 constexpr std::uint32_t ERROR_CLASS_ALREADY_EXISTS = 1410;
 constexpr std::uint32_t ERROR_CANNOT_FIND_WND_CLASS = 1407;
@@ -79,7 +80,8 @@ bool isClassRegistered(const std::string& name);
 Hwnd createWindow(const std::string& className, const std::string& caption, std::uint32_t style,
                   Hwnd parent, int id = 0, void* createParams = nullptr);
 // Sends WM_DESTROY, destroys the children first, stops the window's timers and
-// drops its posted messages. Returns false for a handle that is not a window.
+// drops its posted messages. Returns false for a handle that is not a window,
+// and (ERROR_ACCESS_DENIED) when called from a thread that does not own it.
 bool destroyWindow(Hwnd hwnd);
 bool isWindow(Hwnd hwnd);
 
@@ -109,7 +111,8 @@ LResult defWindowProc(Hwnd hwnd, std::uint32_t msg, WParam wParam, LParam lParam
 void postQuitMessage(int exitCode);
 
 // Window timers: WM_TIMER with wParam = id every ms milliseconds. Setting an
-// id that runs already restarts it. Returns the id, or 0 on failure.
+// id that runs already restarts it. Returns the id, or 0 on failure. Only
+// the window's own thread may set or kill its timers (ERROR_ACCESS_DENIED).
 std::uintptr_t setTimer(Hwnd hwnd, std::uintptr_t id, std::uint32_t ms);
 bool killTimer(Hwnd hwnd, std::uintptr_t id);
 

@@ -163,6 +163,15 @@ void Window::timerEvent(QTimerEvent* e)
     }
 }
 
+// Deleting a QObject or changing its timers is only safe on its own thread.
+bool ownedHere(Window* w)
+{
+    if (w->thread() == QThread::currentThread())
+        return true;
+    t_lastError = ERROR_ACCESS_DENIED;
+    return false;
+}
+
 std::intptr_t* wordAt(Window* w, int index)
 {
     if (index == GWLP_USERDATA)
@@ -256,7 +265,7 @@ Hwnd createWindow(const std::string& className, const std::string& caption, std:
 bool destroyWindow(Hwnd hwnd)
 {
     Window* w = lookup(hwnd);
-    if (!w || w->dead)
+    if (!w || w->dead || !ownedHere(w))
         return false;
 
     std::vector<Hwnd> children;
@@ -438,7 +447,7 @@ void postQuitMessage(int exitCode)
 std::uintptr_t setTimer(Hwnd hwnd, std::uintptr_t id, std::uint32_t ms)
 {
     Window* w = lookup(hwnd);
-    if (!w || w->dead)
+    if (!w || w->dead || !ownedHere(w))
         return 0;
     auto it = w->timers.find(id);
     if (it != w->timers.end()) {
@@ -456,7 +465,7 @@ std::uintptr_t setTimer(Hwnd hwnd, std::uintptr_t id, std::uint32_t ms)
 bool killTimer(Hwnd hwnd, std::uintptr_t id)
 {
     Window* w = lookup(hwnd);
-    if (!w)
+    if (!w || !ownedHere(w))
         return false;
     auto it = w->timers.find(id);
     if (it == w->timers.end())

@@ -158,7 +158,11 @@ TEST_F(WinTest, PostAndSendFromAnotherThread)
     g_seen.clear();
     std::atomic<bool> done{false};
     LResult sent = 0;
+    bool foreignDestroy = true, foreignTimer = true;
     std::thread t([&] {
+        // Only the owning thread may destroy the window or run its timers.
+        foreignDestroy = destroyWindow(h);
+        foreignTimer = setTimer(h, 1, 10) != 0;
         for (int i = 0; i < 100; ++i)
             postMessage(h, WM_USER + 1, static_cast<WParam>(i), 0);
         sent = sendMessage(h, WM_GETTEXTLENGTH, 0, 0);
@@ -172,6 +176,9 @@ TEST_F(WinTest, PostAndSendFromAnotherThread)
     t.join();
     pumpMessages();
     ASSERT_TRUE(done);
+    EXPECT_FALSE(foreignDestroy);
+    EXPECT_FALSE(foreignTimer);
+    EXPECT_TRUE(isWindow(h));
     EXPECT_EQ(sent, 0);
     ASSERT_EQ(g_seen.size(), 100u);
     for (std::size_t i = 0; i < 100; ++i)
