@@ -41,6 +41,12 @@ LResult recordProc(Hwnd h, std::uint32_t msg, WParam wp, LParam lp)
     }
     if (msg >= WM_USER || msg == WM_TIMER || msg == WM_CREATE)
         g_seen.push_back({msg, wp, lp});
+    if (msg == WM_USER + 5) {
+        // A wait inside a handler pumps; later messages run inside it.
+        postMessage(h, WM_USER + 6, 0, 0);
+        pumpMessages();
+        g_seen.push_back({WM_USER + 7, 0, 0});
+    }
     return defWindowProc(h, msg, wp, lp);
 }
 
@@ -150,6 +156,18 @@ TEST_F(WinTest, PostedMessagesArriveInOrderAndAreDroppedOnDestroy)
     destroyWindow(h);
     pumpFor(20);
     EXPECT_TRUE(g_seen.empty());
+}
+
+TEST_F(WinTest, HandlerThatPumpsReceivesLaterMessages)
+{
+    Hwnd h = createWindow("LintrelTest", "", 0, 0);
+    g_seen.clear();
+    postMessage(h, WM_USER + 5, 0, 0);
+    pumpMessages();
+    ASSERT_EQ(g_seen.size(), 3u);
+    EXPECT_EQ(g_seen[1].msg, WM_USER + 6);
+    EXPECT_EQ(g_seen[2].msg, WM_USER + 7);
+    destroyWindow(h);
 }
 
 TEST_F(WinTest, PostAndSendFromAnotherThread)
