@@ -1,0 +1,89 @@
+// TCP socket control over Qt Network with the members and events of the
+// classic Winsock control: states 0..9, request ids for incoming
+// connections, Winsock-style error numbers.  Events are plain callbacks
+// delivered on the control's thread from the Qt event loop.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QTcpSocket;
+class QTcpServer;
+
+namespace lt::winsock {
+
+enum class SockState : int {
+    Closed = 0, Open = 1, Listening = 2, ConnectionPending = 3, ResolvingHost = 4,
+    HostResolved = 5, Connecting = 6, Connected = 7, Closing = 8, Error = 9,
+};
+
+struct SockError {
+    int number = 0;              // 0: success; 100xx/110xx socket errors; 400xx misuse
+    std::string description;
+    bool failed() const { return number != 0; }
+};
+
+constexpr int kErrBadState = 40006;
+constexpr int kErrAddressInUse = 10048;
+constexpr int kErrRefused = 10061;
+constexpr int kErrTimedOut = 10060;
+constexpr int kErrNetUnreachable = 10051;
+constexpr int kErrHostUnreachable = 10065;
+constexpr int kErrAborted = 10053;
+constexpr int kErrReset = 10054;
+constexpr int kErrHostNotFound = 11001;
+
+struct SocketEvents {
+    std::function<void(long requestId)> connectionRequest;
+    std::function<void(long bytesTotal)> dataArrival;
+    std::function<void()> connect;
+    std::function<void()> close;
+    std::function<void(int number, const std::string& description)> error;
+};
+
+class SocketControl {
+public:
+    SocketControl();
+    ~SocketControl();
+    SocketControl(const SocketControl&) = delete;
+    SocketControl& operator=(const SocketControl&) = delete;
+
+    SocketEvents events;
+
+    std::string remoteHost;
+    int remotePort = 0;
+    int localPort = 0;
+
+    std::string localIP() const;
+    std::string remoteHostIP() const;
+    SockState state() const { return state_; }
+    long bytesReceived() const;
+
+    SockError connect(const std::string& host = {}, int port = 0);
+    SockError bind(int port = 0, const std::string& ip = {});
+    SockError listen();
+    SockError accept(long requestId);
+    SockError sendData(const std::string& bytes);
+    // Moves up to maxLen (all when <= 0) received bytes into out.
+    SockError getData(std::string& out, long maxLen = 0);
+    void close();   // raises no Close event
+
+private:
+    void attach(QTcpSocket* s);
+    void onSocketError();
+    void onPeerClosed();
+    void onPending();
+    SockError fail(int number, std::string description);
+
+    SockState state_ = SockState::Closed;
+    QTcpSocket* socket_ = nullptr;
+    QTcpServer* server_ = nullptr;
+    std::string bindIp_;
+    bool bound_ = false;
+};
+
+std::string describeError(int number);
+
+}  // namespace lt::winsock
