@@ -312,3 +312,61 @@ TEST_F(KvdTest, ResetRemovesStaleLinksOfDeadOwners)
 }
 
 }  // namespace
+
+namespace {
+
+// A program opening and closing the port repeatedly: every open and close
+// reaches the control as its own event, so flipping a flag per event tracks
+// the driver's state.
+TEST_F(KvdTest, RepeatedOpenCloseStaysInStep)
+{
+    ASSERT_TRUE(createPort("COM10"));
+    ASSERT_NE(openEnd("COM10"), kInvalidHandle);
+    ASSERT_TRUE(SetCommMask(m_port, kControlWaitMask));
+    // Written while nobody holds the port: accepted and dropped.
+    uint32_t written = 0;
+    EXPECT_TRUE(WriteFile(m_port, "stale", 5, &written, nullptr));
+    EXPECT_EQ(written, 5u);
+    FILE* far = python(
+        "for i in range(5):\n"
+        "    s = serial.Serial(sys.argv[1])\n"
+        "    s.close()\n"
+        "s = serial.Serial(sys.argv[1], timeout=0.5)\n"
+        "print(len(s.read(10)), flush=True)\n"
+        "s.close()\n",
+        "COM10");
+    ASSERT_NE(far, nullptr);
+    char line[16] = {};
+    ASSERT_NE(fgets(line, sizeof line, far), nullptr);
+    EXPECT_STREQ(line, "0\n");  // the stale write never reached the program
+    pclose(far);
+    bool opened = false;
+    int events = 0;
+    for (;;) {
+        Event ev;
+        Overlapped ov;
+        ov.hEvent = &ev;
+        uint32_t mask = 0;
+        if (!WaitCommEvent(m_port, &mask, &ov)) {
+            ASSERT_EQ(GetLastError(), kErrorIoPending);
+            if (!ev.wait(700)) {
+                // Quiet: all events delivered. A new mask ends the wait.
+                SetCommMask(m_port, kControlWaitMask);
+                ASSERT_TRUE(ev.wait(1000));
+                EXPECT_EQ(mask, 0u);
+                break;
+            }
+        }
+        if (mask & EV_KVD_OPENCLOSE) {
+            opened = !opened;
+            ++events;
+        }
+    }
+    EXPECT_GE(events, 2);
+    EXPECT_FALSE(opened);
+    uint32_t state = 1, ret = 0;
+    DeviceIoControl(m_port, IOCTL_KVD_GET_STATE, nullptr, 0, &state, 4, &ret, nullptr);
+    EXPECT_EQ(state, 0u);
+}
+
+}  // namespace
