@@ -295,10 +295,11 @@ void TtyDevice::decode(std::uint8_t c)
 }
 
 // Moves input from the kernel into the decoded buffer, up to the input
-// queue size; the rest waits in the kernel (and its flow control).
+// queue size; the rest waits in the kernel (and its flow control). Like a
+// Windows driver, a smaller size than the default is taken as the default.
 void TtyDevice::fill()
 {
-    const std::size_t limit = m_inQueue ? m_inQueue : kDefaultInQueue;
+    const std::size_t limit = std::max(m_inQueue, kDefaultInQueue);
     std::uint8_t chunk[4096];
     while (m_rx.size() < limit) {
         const std::size_t want = std::min(sizeof chunk, limit - m_rx.size());

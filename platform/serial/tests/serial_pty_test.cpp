@@ -128,21 +128,23 @@ TEST_F(PtyTest, EveryByteValuePassesBothWaysWithParityChecking)
 
 TEST_F(PtyTest, InputQueueSizeBoundsWhatOneReadSees)
 {
-    ASSERT_TRUE(SetupComm(h, 16, 16));
-    pty.send(std::string(40, 'a'));
+    ASSERT_TRUE(SetupComm(h, 5000, 16));
+    const std::string sent(7000, 'a');
+    pty.send(sent.substr(0, 3000));
+    pty.send(sent.substr(3000));
     setTimeouts(0, 300);
     std::uint32_t errors = 0;
     COMSTAT stat;
     const auto start = Clock::now();
     do
         ClearCommError(h, &errors, &stat);
-    while (stat.cbInQue < 16 && msSince(start) < 2000);
-    EXPECT_EQ(stat.cbInQue, 16u);
-    char buf[64];
+    while (stat.cbInQue < 5000 && msSince(start) < 2000);
+    EXPECT_EQ(stat.cbInQue, 5000u);
+    std::string buf(8000, '\0');
     std::uint32_t n = 0, total = 0;
-    while (ReadFile(h, buf, sizeof buf, &n) && n > 0)
+    while (ReadFile(h, buf.data(), 8000, &n) && n > 0)
         total += n;
-    EXPECT_EQ(total, 40u);  // nothing lost beyond the queue: it waited in the tty
+    EXPECT_EQ(total, 7000u);  // nothing lost beyond the queue: it waited in the tty
 }
 
 TEST_F(PtyTest, ReadTimeOutsAreHonoured)
