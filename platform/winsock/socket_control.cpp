@@ -160,7 +160,6 @@ SockError SocketControl::bind(int port, const std::string& ip)
     }
     localPort = probe.serverPort();
     bindIp_ = ip;
-    bound_ = true;
     state_ = SockState::Open;
     return {};
 }
@@ -262,7 +261,6 @@ void SocketControl::close()
         server_->deleteLater();
         server_ = nullptr;
     }
-    bound_ = false;
     state_ = SockState::Closed;
 }
 

@@ -81,7 +81,6 @@ private:
     QTcpSocket* socket_ = nullptr;
     QTcpServer* server_ = nullptr;
     std::string bindIp_;
-    bool bound_ = false;
 };
 
 std::string describeError(int number);
