@@ -1,6 +1,7 @@
 // Reading and writing through the driver's own queues, the queue counters,
 // draining, and the wait pass every blocking operation is built from.
 #include "comm_object.h"
+#include "comm_spy.h"
 
 #include <algorithm>
 #include <cstring>
@@ -25,6 +26,15 @@ void clearErrorsSilently(CommObjectData* d)
 {
     serial::COMSTAT stat;
     queueStatus(d, &stat);
+}
+
+// One trace entry for bytes read from or written to the port.
+void traceData(CommObjectData* d, const char* verb, const std::uint8_t* bytes, std::uint32_t n)
+{
+    if (n == 0)
+        return;
+    const std::string text = d->name + " " + verb + " " + std::to_string(n) + " bytes: ";
+    CommSpyMsg(d->window, CommSpy_Data, text.c_str(), bytes, n);
 }
 
 std::uint32_t deadlineAfter(std::uint32_t ms)
@@ -103,6 +113,8 @@ bool ReadOneByte(CommObjectData* d, std::uint8_t* byte)
         return false;
     std::uint32_t got = 0;
     serial::ReadFile(d->port, byte, 1, &got);
+    if (d->spyInput)
+        traceData(d, "reads", byte, got);
     if (got != 1) {
         clearErrorsSilently(d);
         return false;
@@ -121,6 +133,8 @@ std::uint32_t ReadAvailable(CommObjectData* d, std::uint8_t* buffer, std::uint32
         return 0;
     std::uint32_t got = 0;
     serial::ReadFile(d->port, buffer, want, &got);
+    if (d->spyInput)
+        traceData(d, "reads", buffer, std::min(got, want));
     if (got < want)
         clearErrorsSilently(d);  // a short read still hands on what it delivered
     return std::min(got, want);
@@ -140,6 +154,8 @@ bool WriteBytes(QcHandle object, const std::uint8_t* bytes, std::uint32_t count)
     while (done < count) {
         std::uint32_t accepted = 0;
         serial::WriteFile(d->port, bytes + done, count - done, &accepted);
+        if (d->spyOutput)
+            traceData(d, "writes", bytes + done, count - done);
         done += std::min(accepted, count - done);
         clearErrorsSilently(d);
         if (d->outTimeOut == 0)

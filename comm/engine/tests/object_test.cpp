@@ -52,7 +52,9 @@ TEST_F(ObjectTest, ChildObjectsAndNamedObjects)
     EXPECT_EQ(win::getWindowStyle(child), win::WS_CHILD | win::WS_HSCROLL | win::WS_VSCROLL);
     QcHandle named = CreateCommObjectName(0, "Modem");
     ASSERT_NE(named, 0u);
-    EXPECT_EQ(resolve(named)->name, "Modem");
+    // The text is the window's caption; the trace name stays numbered.
+    EXPECT_EQ(win::getWindowCaption(named), "Modem");
+    EXPECT_EQ(resolve(named)->name.rfind("QelComm", 0), 0u);
     EXPECT_EQ(win::getWindowStyle(named) & win::WS_CHILD, win::WS_CHILD);
     m_objects.push_back(named);
     m_objects.insert(m_objects.begin(), child);  // the child goes before its parent

@@ -1,0 +1,132 @@
+#include "comm_spy.h"
+
+#include "comm_object.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+
+namespace qelcomm {
+namespace {
+
+constexpr std::size_t kLineWidth = 80;
+constexpr std::size_t kContinuationWidth = 70;
+constexpr const char* kContinuationIndent = "          ";  // 10 spaces
+constexpr std::uint32_t kMaxBytesPerLine = 32;
+
+std::atomic_flag g_writing = ATOMIC_FLAG_INIT;
+
+// Renders bytes from data[pos] into one line of at most width columns;
+// returns the number of bytes taken (at least one).
+std::uint32_t renderLine(const std::uint8_t* data, std::uint32_t pos, std::uint32_t count, std::size_t width,
+                         std::string& line)
+{
+    std::uint32_t taken = 0;
+    bool prevPrintable = false;
+    while (pos + taken < count && taken < kMaxBytesPerLine) {
+        const std::uint8_t b = data[pos + taken];
+        const bool printable = b >= 32;
+        std::string piece;
+        if (!printable) {
+            piece = taken == 0 ? "" : prevPrintable ? "\" + " : " + ";
+            piece += "Chr(" + std::to_string(b) + ")";
+        } else {
+            piece = taken == 0 ? "\"" : prevPrintable ? "" : " + \"";
+            piece += char(b);
+        }
+        const std::size_t reserve = printable ? 2 : 1;
+        if (taken > 0 && line.size() + piece.size() + reserve > width)
+            break;
+        line += piece;
+        prevPrintable = printable;
+        ++taken;
+    }
+    if (prevPrintable)
+        line += '"';
+    return taken;
+}
+
+}  // namespace
+
+std::string formatCommSpyEntry(const std::string& text, const std::uint8_t* data, std::uint32_t count)
+{
+    std::string out = text;
+    if (count == 0)
+        return out + (data ? "\"\"\r\n" : "\r\n");
+    std::uint32_t pos = 0;
+    std::size_t width = kLineWidth > text.size() ? kLineWidth - text.size() : 1;
+    std::string line;
+    for (;;) {
+        pos += renderLine(data, pos, count, width, line);
+        out += line;
+        if (pos >= count)
+            break;
+        out += " + _\r\n";
+        out += kContinuationIndent;
+        width = kContinuationWidth;
+        line.clear();
+    }
+    return out + "\r\n";
+}
+
+std::string commSpyPath()
+{
+    static const std::string path = [] {
+        std::filesystem::path dir;
+        if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state)
+            dir = state;
+        else if (const char* home = std::getenv("HOME"); home && *home)
+            dir = std::filesystem::path(home) / ".local" / "state";
+        else
+            dir = std::filesystem::temp_directory_path();
+        return (dir / "qelcomm6" / "commspy.txt").string();
+    }();
+    return path;
+}
+
+}  // namespace qelcomm
+
+using namespace qelcomm;
+
+void CommSpyMsg(QcHandle object, int, const char* text, const void* data, std::uint32_t count)
+{
+    if (!isObject(object))
+        return;
+    if (g_writing.test_and_set())
+        return;  // an entry is being written: nested or concurrent entries are dropped
+    const std::string entry =
+        formatCommSpyEntry(text ? text : "", static_cast<const std::uint8_t*>(data), data ? count : 0);
+    const std::string path = commSpyPath();
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+    if (std::FILE* f = std::fopen(path.c_str(), "ab")) {
+        std::fwrite(entry.data(), 1, entry.size(), f);
+        std::fclose(f);
+    }
+    g_writing.clear();
+}
+
+void CommSpyMsg(QcHandle object, int kind, const char* text, const std::string& data)
+{
+    CommSpyMsg(object, kind, text, data.data(), std::uint32_t(data.size()));
+}
+
+QELCOMM_API std::int32_t SetCommSpyInput(QcHandle object, std::int32_t flag)
+{
+    CommObjectData* d = resolve(object);
+    if (!d)
+        return 0;
+    d->spyInput = flag;
+    return 1;
+}
+
+QELCOMM_API std::int32_t SetCommSpyOutput(QcHandle object, std::int32_t flag)
+{
+    CommObjectData* d = resolve(object);
+    if (!d)
+        return 0;
+    d->spyOutput = flag;
+    return 1;
+}
