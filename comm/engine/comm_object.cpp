@@ -202,8 +202,7 @@ QELCOMM_API void SetCommPort(QcHandle object, std::int32_t number)
 
 QELCOMM_API std::int32_t GetCommPort(QcHandle object)
 {
-    CommObjectData* d = resolve(object);
-    return d ? d->portNumber : 0;
+    return fieldOf(object, &CommObjectData::portNumber);
 }
 
 QELCOMM_API std::int32_t SetPortOpen(QcHandle object, std::int32_t open)
@@ -238,8 +237,7 @@ QELCOMM_API void SetInBufferSize(QcHandle object, std::int32_t bytes)
 
 QELCOMM_API std::int32_t GetInBufferSize(QcHandle object)
 {
-    CommObjectData* d = resolve(object);
-    return d ? d->inBufferSize : 0;
+    return fieldOf(object, &CommObjectData::inBufferSize);
 }
 
 QELCOMM_API void SetOutBufferSize(QcHandle object, std::int32_t bytes)
@@ -251,8 +249,7 @@ QELCOMM_API void SetOutBufferSize(QcHandle object, std::int32_t bytes)
 
 QELCOMM_API std::int32_t GetOutBufferSize(QcHandle object)
 {
-    CommObjectData* d = resolve(object);
-    return d ? d->outBufferSize : 0;
+    return fieldOf(object, &CommObjectData::outBufferSize);
 }
 
 QELCOMM_API std::int32_t SetCommID(QcHandle object, QcDevice handle)
@@ -274,8 +271,7 @@ QELCOMM_API std::int32_t SetCommID(QcHandle object, QcDevice handle)
 
 QELCOMM_API QcDevice GetCommID(QcHandle object)
 {
-    CommObjectData* d = resolve(object);
-    return d ? d->port : 0;
+    return fieldOf(object, &CommObjectData::port);
 }
 
 QELCOMM_API void SetCommLong(QcHandle object, std::uint32_t value)
@@ -286,8 +282,7 @@ QELCOMM_API void SetCommLong(QcHandle object, std::uint32_t value)
 
 QELCOMM_API std::uint32_t GetCommLong(QcHandle object)
 {
-    CommObjectData* d = resolve(object);
-    return d ? d->userValue : 0;
+    return fieldOf(object, &CommObjectData::userValue);
 }
 
 QELCOMM_API void SetNotification(QcHandle object, std::int32_t value)
@@ -298,6 +293,5 @@ QELCOMM_API void SetNotification(QcHandle object, std::int32_t value)
 
 QELCOMM_API std::int32_t GetNotification(QcHandle object)
 {
-    CommObjectData* d = resolve(object);
-    return d ? d->notification : 0;
+    return fieldOf(object, &CommObjectData::notification);
 }

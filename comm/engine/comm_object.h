@@ -127,6 +127,15 @@ struct CommObjectData {
 CommObjectData* resolve(QcHandle object);
 inline bool isObject(QcHandle object) { return resolve(object) != nullptr; }
 
+// A stored field of the object, or zero for a handle that is not one: the
+// getter of every plain property pair.
+template <typename T>
+T fieldOf(QcHandle object, T CommObjectData::*field)
+{
+    CommObjectData* d = resolve(object);
+    return d ? d->*field : T{};
+}
+
 // Port core.
 bool OpenPort(CommObjectData* d);
 void ClosePort(CommObjectData* d);

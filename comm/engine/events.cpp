@@ -199,8 +199,7 @@ QELCOMM_API void SetInterval(QcHandle object, std::uint32_t ms)
 
 QELCOMM_API std::uint32_t GetInterval(QcHandle object)
 {
-    CommObjectData* d = resolve(object);
-    return d ? d->pollInterval : 0;
+    return fieldOf(object, &CommObjectData::pollInterval);
 }
 
 QELCOMM_API void SetRThreshold(QcHandle object, std::int32_t count)
@@ -214,8 +213,7 @@ QELCOMM_API void SetRThreshold(QcHandle object, std::int32_t count)
 
 QELCOMM_API std::int32_t GetRThreshold(QcHandle object)
 {
-    CommObjectData* d = resolve(object);
-    return d ? d->rThreshold : 0;
+    return fieldOf(object, &CommObjectData::rThreshold);
 }
 
 QELCOMM_API void SetSThreshold(QcHandle object, std::int32_t count)
@@ -229,8 +227,7 @@ QELCOMM_API void SetSThreshold(QcHandle object, std::int32_t count)
 
 QELCOMM_API std::int32_t GetSThreshold(QcHandle object)
 {
-    CommObjectData* d = resolve(object);
-    return d ? d->sThreshold : 0;
+    return fieldOf(object, &CommObjectData::sThreshold);
 }
 
 QELCOMM_API void SetAutoProcess(QcHandle object, std::int32_t bits)
@@ -243,8 +240,7 @@ QELCOMM_API void SetAutoProcess(QcHandle object, std::int32_t bits)
 
 QELCOMM_API std::int32_t GetAutoProcess(QcHandle object)
 {
-    CommObjectData* d = resolve(object);
-    return d ? d->autoProcess : 0;
+    return fieldOf(object, &CommObjectData::autoProcess);
 }
 
 QELCOMM_API void SetEventHandler(QcHandle object, QcEventHandler callback)
@@ -261,14 +257,12 @@ QELCOMM_API void SetEventWindow(QcHandle object, QcHandle window)
 
 QELCOMM_API std::int32_t GetLastCommEvent(QcHandle object)
 {
-    CommObjectData* d = resolve(object);
-    return d ? d->lastEvent : 0;
+    return fieldOf(object, &CommObjectData::lastEvent);
 }
 
 QELCOMM_API std::uint32_t GetLastCommError(QcHandle object)
 {
-    CommObjectData* d = resolve(object);
-    return d ? d->lastError : 0;
+    return fieldOf(object, &CommObjectData::lastError);
 }
 
 QELCOMM_API void SetLookUpTimeOut(QcHandle object, std::uint32_t ms)
@@ -279,8 +273,7 @@ QELCOMM_API void SetLookUpTimeOut(QcHandle object, std::uint32_t ms)
 
 QELCOMM_API std::uint32_t GetLookUpTimeOut(QcHandle object)
 {
-    CommObjectData* d = resolve(object);
-    return d ? d->lookUpTimeOut : 0;
+    return fieldOf(object, &CommObjectData::lookUpTimeOut);
 }
 
 QELCOMM_API void SetLookUpSeparator(QcHandle object, char separator)
@@ -291,8 +284,7 @@ QELCOMM_API void SetLookUpSeparator(QcHandle object, char separator)
 
 QELCOMM_API char GetLookUpSeparator(QcHandle object)
 {
-    CommObjectData* d = resolve(object);
-    return d ? d->lookUpSeparator : 0;
+    return fieldOf(object, &CommObjectData::lookUpSeparator);
 }
 
 QELCOMM_API std::int32_t InputUntilLookUp(QcHandle object, const char* list, char* out, std::int32_t outSize)

@@ -341,8 +341,7 @@ QELCOMM_API void SetOutputTimeOut(QcHandle object, std::uint32_t ms)
 
 QELCOMM_API std::uint32_t GetOutputTimeOut(QcHandle object)
 {
-    CommObjectData* d = resolve(object);
-    return d ? d->outTimeOut : 0;
+    return fieldOf(object, &CommObjectData::outTimeOut);
 }
 
 QELCOMM_API void ComPause(QcHandle object, std::uint32_t ms)
@@ -373,8 +372,7 @@ QELCOMM_API void SetShutDown(QcHandle object, std::int32_t flag)
 
 QELCOMM_API std::int32_t GetShutDown(QcHandle object)
 {
-    CommObjectData* d = resolve(object);
-    return d ? d->shutDown : 0;
+    return fieldOf(object, &CommObjectData::shutDown);
 }
 
 QELCOMM_API std::int32_t GetBusy(QcHandle object)
@@ -402,8 +400,7 @@ QELCOMM_API void WaitUntilTransferIsFinished(QcHandle object)
     }                                                                         \
     QELCOMM_API std::int32_t Get##Name(QcHandle object)                       \
     {                                                                         \
-        CommObjectData* d = resolve(object);                                  \
-        return d ? d->field : 0;                                              \
+        return fieldOf(object, &CommObjectData::field);                       \
     }
 
 QELCOMM_FLAG_PAIR(Echo, echo)

@@ -110,8 +110,7 @@ QELCOMM_API void SetHandshaking(QcHandle object, std::int32_t value)
 
 QELCOMM_API std::int32_t GetHandshaking(QcHandle object)
 {
-    CommObjectData* d = resolve(object);
-    return d ? d->handshaking : 0;
+    return fieldOf(object, &CommObjectData::handshaking);
 }
 
 QELCOMM_API void SetParityReplace(QcHandle object, std::int32_t code)
@@ -124,8 +123,7 @@ QELCOMM_API void SetParityReplace(QcHandle object, std::int32_t code)
 
 QELCOMM_API std::int32_t GetParityReplace(QcHandle object)
 {
-    CommObjectData* d = resolve(object);
-    return d ? d->parityReplace : 0;
+    return fieldOf(object, &CommObjectData::parityReplace);
 }
 
 QELCOMM_API void SetDiscardNulls(QcHandle object, std::int32_t flag)
@@ -138,8 +136,7 @@ QELCOMM_API void SetDiscardNulls(QcHandle object, std::int32_t flag)
 
 QELCOMM_API std::int32_t GetDiscardNulls(QcHandle object)
 {
-    CommObjectData* d = resolve(object);
-    return d ? d->nullDiscard : 0;
+    return fieldOf(object, &CommObjectData::nullDiscard);
 }
 
 QELCOMM_API void SetNullDiscard(QcHandle object, std::int32_t flag)
@@ -166,8 +163,7 @@ QELCOMM_API void SetDTR(QcHandle object, std::int32_t flag)
 
 QELCOMM_API std::int32_t GetDTR(QcHandle object)
 {
-    CommObjectData* d = resolve(object);
-    return d ? d->dtrEnable : 0;
+    return fieldOf(object, &CommObjectData::dtrEnable);
 }
 
 QELCOMM_API void SetRTS(QcHandle object, std::int32_t flag)
@@ -184,8 +180,7 @@ QELCOMM_API void SetRTS(QcHandle object, std::int32_t flag)
 
 QELCOMM_API std::int32_t GetRTS(QcHandle object)
 {
-    CommObjectData* d = resolve(object);
-    return d ? d->rtsEnable : 0;
+    return fieldOf(object, &CommObjectData::rtsEnable);
 }
 
 QELCOMM_API void SetBreak(QcHandle object, std::int32_t flag)
@@ -226,8 +221,7 @@ QELCOMM_API std::int32_t GetCarrier(QcHandle object) { return modemLine(object, 
     }                                                                         \
     QELCOMM_API std::uint32_t Get##Name(QcHandle object)                      \
     {                                                                         \
-        CommObjectData* d = resolve(object);                                  \
-        return d ? d->field : 0;                                              \
+        return fieldOf(object, &CommObjectData::field);                       \
     }
 
 QELCOMM_TIMEOUT_PAIR(CTSTimeOut, ctsTimeOut)
@@ -252,6 +246,5 @@ QELCOMM_API void SetInputDriverTimeOut(QcHandle object, std::uint32_t ms)
 
 QELCOMM_API std::uint32_t GetDriverInputTimeOut(QcHandle object)
 {
-    CommObjectData* d = resolve(object);
-    return d ? d->driverInTimeOut : 0;
+    return fieldOf(object, &CommObjectData::driverInTimeOut);
 }
