@@ -28,6 +28,7 @@ constexpr uint32_t kErrorOperationAborted = 995;
 constexpr uint32_t kErrorIoPending = 997;
 constexpr uint32_t kErrorNotSupported = 50;
 constexpr uint32_t kErrorGenFailure = 31;
+constexpr uint32_t kErrorDeviceRemoved = 1617;  // the port was deleted under an open handle
 
 // Control device requests.
 constexpr uint32_t IOCTL_KVD_CREATE_PORT = 0x002A0000;

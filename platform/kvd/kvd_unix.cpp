@@ -153,6 +153,7 @@ public:
 
     bool start();
     void shutdown();
+    bool gone();  // deleted: the handles still open on it fail every request
 
     const std::string& name() const { return m_name; }
 
@@ -187,6 +188,7 @@ private:
     bool m_stop = false;
 
     std::mutex m_mutex;
+    bool m_gone = false;
     std::string m_input;
     bool m_opened = false;
     uint32_t m_waitMask = 0, m_pending = 0;
@@ -241,6 +243,10 @@ bool Port::start()
 
 void Port::shutdown()
 {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_gone = true;
+    }
     if (m_thread.joinable()) {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -260,6 +266,12 @@ void Port::shutdown()
         ::unlink(m_owner.c_str());
         m_slavePath.clear();
     }
+}
+
+bool Port::gone()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_gone;
 }
 
 void Port::wake()
@@ -424,6 +436,8 @@ void Port::setWaitMask(uint32_t mask)
 bool Port::startWait(uint32_t* mask, Overlapped* ov)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_gone)
+        return fail(kErrorDeviceRemoved);
     if (m_waitOv)
         return fail(kErrorInvalidParameter);
     *mask = 0;
@@ -688,12 +702,22 @@ Object* find(Handle h)
     return it == d.handles.end() ? nullptr : &it->second;
 }
 
+// The port behind a handle; null (with the error set) for a bad handle or a
+// port that has been deleted since the handle was opened.
 std::shared_ptr<Port> portOf(Handle h)
 {
     auto& d = driver();
     std::lock_guard<std::mutex> lock(d.mutex);
     Object* o = find(h);
-    return o ? o->port : nullptr;
+    if (!o || !o->port) {
+        fail(kErrorInvalidHandle);
+        return nullptr;
+    }
+    if (o->port->gone()) {
+        fail(kErrorDeviceRemoved);
+        return nullptr;
+    }
+    return o->port;
 }
 
 bool complete(Overlapped* ov, uint32_t bytes)
@@ -811,6 +835,8 @@ bool DeviceIoControl(Handle h, uint32_t code, const void* in, uint32_t inSize, v
         isControl = o->control;
         port = o->port;
     }
+    if (port && port->gone())
+        return fail(kErrorDeviceRemoved);
     if (isControl) {
         switch (code) {
         case IOCTL_KVD_CREATE_PORT: {
@@ -866,9 +892,11 @@ bool DeviceIoControl(Handle h, uint32_t code, const void* in, uint32_t inSize, v
 
 bool ReadFile(Handle h, void* buf, uint32_t size, uint32_t* read, Overlapped* ov)
 {
+    if (read)
+        *read = 0;
     auto port = portOf(h);
     if (!port)
-        return fail(kErrorInvalidHandle);
+        return false;
     const uint32_t n = port->read(static_cast<uint8_t*>(buf), size);
     if (read)
         *read = n;
@@ -877,9 +905,11 @@ bool ReadFile(Handle h, void* buf, uint32_t size, uint32_t* read, Overlapped* ov
 
 bool WriteFile(Handle h, const void* buf, uint32_t size, uint32_t* written, Overlapped* ov)
 {
+    if (written)
+        *written = 0;
     auto port = portOf(h);
     if (!port)
-        return fail(kErrorInvalidHandle);
+        return false;
     const uint32_t n = port->write(static_cast<const uint8_t*>(buf), size);
     if (written)
         *written = n;
@@ -888,12 +918,17 @@ bool WriteFile(Handle h, const void* buf, uint32_t size, uint32_t* written, Over
 
 bool WaitCommEvent(Handle h, uint32_t* mask, Overlapped* ov)
 {
-    auto port = portOf(h);
-    if (!port)
-        return fail(kErrorInvalidHandle);
     if (!mask || !ov)
         return fail(kErrorInvalidParameter);
-    return port->startWait(mask, ov);
+    // Started under the driver lock, so a CloseHandle racing with this call
+    // either finds the wait and cancels it or makes the lookup fail; a wait
+    // left pending on a closed handle would never end.
+    auto& d = driver();
+    std::lock_guard<std::mutex> lock(d.mutex);
+    Object* o = find(h);
+    if (!o || !o->port)
+        return fail(kErrorInvalidHandle);
+    return o->port->startWait(mask, ov);
 }
 
 bool GetOverlappedResult(Handle /*h*/, Overlapped* ov, uint32_t* bytes, bool wait)
@@ -921,7 +956,7 @@ bool ClearCommError(Handle h, uint32_t* errors, ComStat* stat)
 {
     auto port = portOf(h);
     if (!port)
-        return fail(kErrorInvalidHandle);
+        return false;
     if (errors)
         *errors = 0;
     if (stat)
@@ -933,7 +968,7 @@ bool GetCommModemStatus(Handle h, uint32_t* status)
 {
     auto port = portOf(h);
     if (!port)
-        return fail(kErrorInvalidHandle);
+        return false;
     *status = port->modemStatus();
     return true;
 }
@@ -942,7 +977,7 @@ bool PurgeComm(Handle h, uint32_t flags)
 {
     auto port = portOf(h);
     if (!port)
-        return fail(kErrorInvalidHandle);
+        return false;
     port->purge(flags);
     return true;
 }
@@ -951,7 +986,7 @@ bool EscapeCommFunction(Handle h, uint32_t func)
 {
     auto port = portOf(h);
     if (!port)
-        return fail(kErrorInvalidHandle);
+        return false;
     if (func < SETRTS || func > CLRDTR)
         return fail(kErrorInvalidParameter);
     port->setProgramSignal(func);
@@ -962,7 +997,7 @@ bool GetCommState(Handle h, Dcb* dcb)
 {
     auto port = portOf(h);
     if (!port)
-        return fail(kErrorInvalidHandle);
+        return false;
     *dcb = port->dcb();
     return true;
 }
@@ -971,14 +1006,14 @@ bool SetCommState(Handle h, const Dcb* dcb)
 {
     auto port = portOf(h);
     if (!port)
-        return fail(kErrorInvalidHandle);
+        return false;
     port->setDcb(*dcb);
     return true;
 }
 
 bool SetupComm(Handle h, uint32_t, uint32_t)
 {
-    return portOf(h) ? true : fail(kErrorInvalidHandle);
+    return portOf(h) != nullptr;
 }
 
 // ---------------------------------------------------------------- lock

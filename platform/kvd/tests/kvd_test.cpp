@@ -370,3 +370,42 @@ TEST_F(KvdTest, RepeatedOpenCloseStaysInStep)
 }
 
 }  // namespace
+
+namespace {
+
+// A port deleted (or reset away) under an open end: every request on that
+// end fails instead of pretending to carry data, and no wait can start.
+TEST_F(KvdTest, EndOfDeletedPortFailsEveryRequest)
+{
+    ASSERT_TRUE(createPort("COM11"));
+    ASSERT_NE(openEnd("COM11"), kInvalidHandle);
+    ASSERT_TRUE(SetCommMask(m_port, kControlWaitMask));
+    Event ev;
+    Overlapped ov;
+    ov.hEvent = &ev;
+    uint32_t mask = 0;
+    ASSERT_FALSE(WaitCommEvent(m_port, &mask, &ov));
+    ASSERT_TRUE(controlRequest(IOCTL_KVD_RESET_BUS, nullptr, 0));
+    ASSERT_TRUE(ev.wait(1000));  // the pending wait ends with failure
+    uint32_t n = 0;
+    EXPECT_FALSE(GetOverlappedResult(m_port, &ov, &n, true));
+
+    uint32_t written = 7;
+    EXPECT_FALSE(WriteFile(m_port, "abc", 3, &written, nullptr));
+    EXPECT_EQ(written, 0u);
+    EXPECT_EQ(GetLastError(), kErrorDeviceRemoved);
+    char buf[4];
+    EXPECT_FALSE(ReadFile(m_port, buf, sizeof buf, &n, nullptr));
+    ComStat st;
+    EXPECT_FALSE(ClearCommError(m_port, nullptr, &st));
+    uint32_t state = 0, ret = 0;
+    EXPECT_FALSE(DeviceIoControl(m_port, IOCTL_KVD_GET_STATE, nullptr, 0, &state, 4, &ret, nullptr));
+    Overlapped ov2;
+    ov2.hEvent = &ev;
+    EXPECT_FALSE(WaitCommEvent(m_port, &mask, &ov2));
+    EXPECT_EQ(GetLastError(), kErrorDeviceRemoved);
+    EXPECT_TRUE(CloseHandle(m_port));
+    m_port = kInvalidHandle;
+}
+
+}  // namespace
