@@ -104,6 +104,14 @@ bool Variant::operator==(const Variant& o) const
 
 void DispatchTable::addProperty(std::int32_t dispid, const std::string& name, Getter get, Setter set)
 {
+    CheckedGetter checked;
+    if (get)
+        checked = [get = std::move(get)](Variant& out) { out = get(); return ErrorInfo{}; };
+    addCheckedProperty(dispid, name, std::move(checked), std::move(set));
+}
+
+void DispatchTable::addCheckedProperty(std::int32_t dispid, const std::string& name, CheckedGetter get, Setter set)
+{
     entries_[dispid] = Entry{name, std::move(get), std::move(set), {}};
     byName_[lower(name)] = dispid;
 }
@@ -151,8 +159,7 @@ ErrorInfo DispatchTable::get(std::int32_t dispid, Variant& out) const
 {
     auto it = entries_.find(dispid);
     if (it == entries_.end() || !it->second.get) return notFound(dispid);
-    out = it->second.get();
-    return {};
+    return it->second.get(out);
 }
 
 ErrorInfo DispatchTable::put(std::int32_t dispid, const Variant& value) const

@@ -74,8 +74,11 @@ public:
     using Getter = std::function<Variant()>;
     using Setter = std::function<ErrorInfo(const Variant&)>;
     using Method = std::function<ErrorInfo(Args&, Variant& result)>;
+    // A read that can fail (a blocking read refused while another runs).
+    using CheckedGetter = std::function<ErrorInfo(Variant& out)>;
 
     void addProperty(std::int32_t dispid, const std::string& name, Getter get, Setter set = {});
+    void addCheckedProperty(std::int32_t dispid, const std::string& name, CheckedGetter get, Setter set = {});
     void addMethod(std::int32_t dispid, const std::string& name, Method m);
 
     std::optional<std::int32_t> idOfName(const std::string& name) const;
@@ -88,7 +91,7 @@ public:
     ErrorInfo invoke(std::int32_t dispid, Args& args, Variant& result) const;
 
 private:
-    struct Entry { std::string name; Getter get; Setter set; Method method; };
+    struct Entry { std::string name; CheckedGetter get; Setter set; Method method; };
     std::map<std::int32_t, Entry> entries_;
     std::map<std::string, std::int32_t> byName_;   // lower-case key
 };

@@ -84,6 +84,27 @@ TEST(Dispatch, ByNameAndId)
     EXPECT_EQ(*a.toInt32(), 0);
 }
 
+TEST(Dispatch, CheckedReadReportsItsError)
+{
+    bool busy = true;
+    DispatchTable t;
+    t.addCheckedProperty(7, "Input", [&](Variant& out) {
+        if (busy) return ErrorInfo{kInvalidCall, 5, "busy", "Test"};
+        out = Variant("data");
+        return ErrorInfo{};
+    });
+    Variant out("untouched");
+    EXPECT_EQ(t.get(7, out).hresult, kInvalidCall);
+    EXPECT_EQ(out.toString(), "untouched");
+    busy = false;
+    Variant r;
+    Args none;
+    EXPECT_FALSE(t.invoke(7, none, r).failed());
+    EXPECT_EQ(r.toString(), "data");
+    EXPECT_EQ(t.propertyIds(), (std::vector<std::int32_t>{7}));
+    EXPECT_FALSE(t.isWritable(7));
+}
+
 namespace {
 struct Recorder : EventSink {
     std::vector<std::string>* log;
