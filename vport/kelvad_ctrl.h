@@ -157,19 +157,17 @@ public:
     // Closes the control device handle and gives the lock back.
     void ReleaseControlDevice(kvd::Handle device);
 
-    // Fires an event to the connected sinks (UI thread only).
-    void FireEvent(std::int32_t dispid, lt::automation::Args& args);
-
 private:
     friend class kelvad::CEventWindow;
     friend void PortEventThread(CKelvadCtrl* ctrl, kvd::Handle port);
+
+    // Fires an event to the connected sinks (UI thread only).
+    void FireEvent(std::int32_t dispid, lt::automation::Args& args);
 
     enum class AttachResult { Ok, NoPortEnd, DriverSilent };
     bool checkName(const std::string& name, std::u16string& wide) const;
     AttachResult AttachPort();
     bool attached() const { return m_created && m_hPort != kvd::kInvalidHandle; }
-    bool portRequest(std::uint32_t code, const void* in, std::uint32_t inSize, void* out,
-                     std::uint32_t outSize, int waitMs);
     bool sendControlRequest(kvd::Handle device, std::uint32_t code, const void* in, std::uint32_t size);
     void destroyEventWindow();
     void stopThread();
