@@ -1,5 +1,7 @@
 #include "winsock/socket_control.h"
 
+#include "net/net.h"
+
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -74,7 +76,10 @@ std::string SocketControl::localIP() const
     if (socket_ && socket_->state() == QAbstractSocket::ConnectedState)
         return socket_->localAddress().toString().toStdString();
     if (server_) return server_->serverAddress().toString().toStdString();
-    return bindIp_.empty() ? "127.0.0.1" : bindIp_;
+    if (!bindIp_.empty()) return bindIp_;
+    // Unbound: the host's own address, as the name service gives it.
+    const auto addresses = lt::net::listLocalAddresses();
+    return addresses.empty() ? std::string() : addresses.front();
 }
 
 std::string SocketControl::remoteHostIP() const

@@ -1,0 +1,227 @@
+// The serial side of a session: bytes from the real port (OnComm of Comm1)
+// or the virtual port (OnRxChar of Kelvad1) into SerialBuffer and on to the
+// connected sockets, whole or in packets, and the time-out flush.
+#include "session.h"
+#include "session_sinks.h"
+
+#include "global_options.h"
+#include "number_text.h"
+
+#include "kelvad_ctrl.h"
+#include "qel_comm.h"
+#include "winsock/socket_control.h"
+
+#include <vector>
+
+namespace lintrel {
+
+using lt::winsock::SockState;
+using qelcomm::control::CQelComm;
+
+void Session::createComm()
+{
+    m_comm = std::make_unique<CQelComm>();
+    CQelComm& c = *m_comm;
+    c.SetRThreshold(1);
+    c.SetSThreshold(0);
+    c.SetInputLen(0);
+    c.SetAutoProcess(2);
+    c.SetRTSEnable(false);
+    c.SetNullDiscard(false);
+    c.SetParityReplace("");
+    // Terminal members are reached through the member table.
+    c.Dispatch().put(qelcomm::control::MemberId::Echo, lt::automation::Variant::fromBool(false));
+    c.SetIgnoreOnComm(false);
+    c.Dispatch().put(qelcomm::control::MemberId::Emulation, lt::automation::Variant(std::int32_t(0)));
+    c.SetCommPort(1);
+    c.SetSettings("9600,n,8,1");
+    c.SetHandshaking(2);
+    c.SetInBufferSize(524288);
+    c.SetOutBufferSize(524288);
+    c.SetCommSpy(false);
+    m_commSink = std::make_unique<CommSink>(*this);
+    c.Events().connect(m_commSink.get());
+}
+
+void Session::connectKelvad()
+{
+    m_kelvadSink = std::make_unique<KelvadSink>(*this);
+    m_kelvad->connectionPoint().connect(m_kelvadSink.get());
+}
+
+bool Session::serialInputDropped() const
+{
+    return (ServerMode == 1 && ServerSerialOptions == 1) || (ServerMode != 1 && ClientOptions == 2);
+}
+
+bool Session::sendToClients(const std::string& bytes)
+{
+    bool sent = false;
+    for (int i = 0; i <= HighSocketIndex; ++i) {
+        if (Winsock1(i).state() != SockState::Connected)
+            continue;
+        Winsock1(i).sendData(bytes);
+        sent = true;
+        if (ServerMode == 1 && ServerSerialOptions == 2)
+            break;
+    }
+    return sent;
+}
+
+namespace {
+
+int packetSize()
+{
+    // The options dialog keeps the value in range; a hand-edited file may
+    // not, and a packet of 0 bytes would never let the cutting loop end.
+    const int n = GlobalOptions.PacketSize;
+    return n >= 1 && n <= 10000 ? n : 2000;
+}
+
+}  // namespace
+
+void Session::Comm1_OnComm()
+{
+    CQelComm& c = Comm1();
+    Shape1[0].fillColor = IndicatorField::kRed;
+    notify();
+    if (serialInputDropped()) {
+        std::string discard;
+        while (c.InBufferCount() >= 1) {
+            if (c.Input(discard).failed())
+                break;
+        }
+        return;
+    }
+    if (c.CommEvent() != qelcomm::control::Event_Receive)
+        return;
+
+    std::string chunk;
+    if (!WaitForCr.checked) {
+        while (c.InBufferCount() >= 1) {
+            if (c.Input(chunk).failed())
+                break;   // the guard or a closed port: nothing more to read now
+            SerialBuffer += chunk;
+        }
+        if (BufferSerData.checked && !anyConnected())
+            return;
+        if (SerialBuffer.empty())
+            return;
+        sendToClients(SerialBuffer);
+        SerialBuffer.clear();
+        return;
+    }
+
+    const std::size_t size = std::size_t(packetSize());
+    while (c.InBufferCount() >= 1) {
+        chunk.clear();
+        if (c.Input(chunk).failed() && chunk.empty())
+            break;   // a read that fails and brings nothing would repeat forever
+        SerialBuffer += chunk;
+        if (!BufferSerData.checked || anyConnected()) {
+            while (SerialBuffer.size() >= size) {
+                sendToClients(SerialBuffer.substr(0, size));
+                SerialBuffer.erase(0, size);
+            }
+        }
+    }
+    TimeoutTicks = 0;
+}
+
+void Session::Kelvad1_OnRxChar(std::int32_t /*count*/)
+{
+    CKelvadCtrl& k = Kelvad1();
+    Shape1[0].fillColor = IndicatorField::kRed;
+    notify();
+    if (serialInputDropped()) {
+        k.PurgeQueue();
+        return;
+    }
+
+    auto readOnce = [&] {
+        const std::int32_t n = k.GetInCount();
+        if (n <= 0)
+            return false;
+        std::vector<std::uint8_t> buf(static_cast<std::size_t>(n));
+        const std::int32_t got = k.Read(buf.data(), n);
+        if (got <= 0)
+            return false;
+        SerialBuffer.append(reinterpret_cast<const char*>(buf.data()), std::size_t(got));
+        return true;
+    };
+
+    if (!WaitForCr.checked) {
+        while (k.GetInCount() >= 1 && readOnce()) {
+        }
+        if (!SerialBuffer.empty())
+            sendToClients(SerialBuffer);
+        SerialBuffer.clear();
+        return;
+    }
+
+    const std::size_t size = std::size_t(packetSize());
+    while (k.GetInCount() > 0 && readOnce()) {
+        while (SerialBuffer.size() >= size) {
+            sendToClients(SerialBuffer.substr(0, size));
+            SerialBuffer.erase(0, size);
+        }
+    }
+    TimeoutTicks = 0;
+}
+
+void Session::timeoutFlush()
+{
+    ++TimeoutTicks;
+    if (double(TimeoutTicks) * 50 <= numericValue(txtTimeoutValue.text))
+        return;
+    const bool sent = sendToClients(SerialBuffer);
+    if (!BufferSerData.checked || sent)
+        SerialBuffer.clear();
+    TimeoutTicks = 0;
+}
+
+void Session::writeTcpToSerial()
+{
+    if (chkVPort.checked) {
+        CKelvadCtrl& k = Kelvad1();
+        if (!k.IsOpened()) {
+            TcpBuffer.clear();
+            return;
+        }
+        const std::int32_t n = std::int32_t(TcpBuffer.size());
+        const std::int32_t written =
+            k.Write(reinterpret_cast<const std::uint8_t*>(TcpBuffer.data()), n);
+        if (written > 0)
+            TcpBuffer.erase(0, std::size_t(std::min(written, n)));
+        return;
+    }
+    CQelComm& c = Comm1();
+    if (!c.PortOpen())
+        return;
+    const std::int32_t room = c.OutBufferSize() - c.OutBufferCount();
+    if (std::int64_t(TcpBuffer.size()) <= room) {
+        if (!c.Output(TcpBuffer).failed())
+            TcpBuffer.clear();
+    } else if (room > 0) {
+        if (!c.Output(TcpBuffer.substr(0, std::size_t(room))).failed())
+            TcpBuffer.erase(0, std::size_t(room));
+    }
+}
+
+void Session::Timer2_Timer()
+{
+    if (++LedTicks >= 3) {
+        Shape1[0].fillColor = IndicatorField::kGreen;
+        Shape1[1].fillColor = IndicatorField::kGreen;
+        LedTicks = 0;
+    }
+    if (!TcpBuffer.empty())
+        writeTcpToSerial();
+    if (!SerialBuffer.empty())
+        timeoutFlush();
+    else
+        monitorConnections();
+    notify();
+}
+
+}  // namespace lintrel

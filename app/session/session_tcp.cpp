@@ -1,0 +1,189 @@
+// The TCP side of a session: the socket table, the client-role connection,
+// received TCP bytes with their routing and the break marker, the close
+// handling and socket errors, the reconnect timer.
+#include "session.h"
+
+#include "global_options.h"
+#include "number_text.h"
+
+#include "qel_comm.h"
+#include "winsock/socket_control.h"
+#include "win/win.h"
+
+namespace lintrel {
+
+using lt::winsock::SockState;
+using lt::winsock::SocketControl;
+
+std::unique_ptr<SocketControl> Session::newSocket(int index)
+{
+    auto s = std::make_unique<SocketControl>();
+    s->events.connectionRequest = [this, index](long id) { Winsock1_ConnectionRequest(index, id); };
+    s->events.dataArrival = [this, index](long) { Winsock1_DataArrival(index); };
+    s->events.connect = [this, index] { Winsock1_Connect(index); };
+    s->events.close = [this, index] { Winsock1_Close(index); };
+    s->events.error = [this, index](int number, const std::string& d) {
+        Winsock1_Error(index, std::int16_t(number), d);
+    };
+    return s;
+}
+
+bool Session::anyConnected()
+{
+    for (int i = 0; i <= HighSocketIndex; ++i)
+        if (Winsock1(i).state() == SockState::Connected)
+            return true;
+    return false;
+}
+
+void Session::Winsock1_ConnectionRequest(int /*index*/, long requestId)
+{
+    if (AllowMultiConnect == 0 && ClientCount != 0)
+        return;
+    if (ServerMode != 1)
+        return;
+    ++ClientCount;
+
+    int slot = 0;
+    for (int i = 1; i <= HighSocketIndex; ++i)
+        if (int(Winsock1(i).state()) <= 0) {
+            slot = i;
+            break;
+        }
+    if (slot == 0) {
+        if (HighSocketIndex >= 32767)
+            return;   // the element index is 16-bit; no room for another client
+        slot = ++HighSocketIndex;
+        m_sockets.push_back(newSocket(slot));
+    }
+    Winsock1(slot).localPort = Winsock1(0).localPort;
+    Winsock1(slot).accept(requestId);
+    StatusBar1[1].text = "TCP/IP Status: (" + std::to_string(ClientCount) + ") Connected";
+    notify();
+}
+
+void Session::Winsock1_DataArrival(int index)
+{
+    PingIdleTicks = 0;
+    Shape1[1].fillColor = IndicatorField::kRed;
+    std::string bytes;
+    Winsock1(index).getData(bytes);
+    notify();
+
+    if ((ServerMode == 1 && ServerTCPOptions == 1) || (ServerMode != 1 && ClientOptions == 1))
+        return;
+    if (ServerMode == 1 && ServerTCPOptions == 2) {
+        int first = 0;
+        for (int i = 1; i <= HighSocketIndex; ++i)
+            if (Winsock1(i).state() == SockState::Connected) {
+                first = i;
+                break;
+            }
+        if (first == 0 || index != first)
+            return;
+    }
+    if (bytes == BreakMarker) {
+        // A 400 ms break on the line; the whole process waits, as the
+        // break must be one unbroken condition on the wire.
+        Comm1().SetBreak(true);
+        const std::uint32_t until = win::tickCount() + 400;
+        while (!win::tickReached(win::tickCount(), until))
+            win::sleepMs(1);
+        Comm1().SetBreak(false);
+        return;
+    }
+    TcpBuffer += bytes;
+}
+
+void Session::Winsock1_Connect(int /*index*/)
+{
+    Timer1.setEnabled(false);
+    StatusBar1[1].text = "TCP/IP Status: Connected";
+    notify();
+}
+
+void Session::Winsock1_Close(int index)
+{
+    closeHandling(index);
+}
+
+void Session::closeHandling(int index)
+{
+    if (InClose)
+        return;
+    InClose = true;
+    Winsock1(index).close();
+    if (--ClientCount < 0)
+        ClientCount = 0;
+    if (ServerMode != 1) {
+        StatusBar1[1].text = "TCP/IP Status: Closed";
+        Timer1.setEnabled(true);
+    } else if (ClientCount != 0) {
+        StatusBar1[1].text = "TCP/IP Status: (" + std::to_string(ClientCount) + ") Connected";
+    } else {
+        StatusBar1[1].text = "TCP/IP Status: Listening";
+    }
+    InClose = false;
+    notify();
+}
+
+void Session::Winsock1_Error(int index, std::int16_t number, const std::string& description)
+{
+    StatusBar1[1].text = "TCP/IP Status: Error";
+    notify();
+    LogErrors(description);
+    if (number > 10000)
+        closeHandling(index);
+}
+
+// A program opened or closed the virtual port: in the client role with
+// connect-on-open, the TCP connection follows it.  Closing here raises no
+// close event, so no reconnect timer starts.
+void Session::Kelvad1_OnOpenClose(bool opened)
+{
+    if (ConnectOnVirtualOpen == 0 || !chkVPort.checked || ServerMode != 0)
+        return;
+    SocketControl& s0 = Winsock1(0);
+    if (opened) {
+        StatusBar1[1].text = "TCP/IP Status: Connecting...";
+        notify();
+        if (s0.state() != SockState::Connected) {
+            // A socket still closing or in error is reset first so the
+            // connect is not refused for its state.
+            if (s0.state() != SockState::Closed)
+                s0.close();
+            s0.connect();
+        }
+    } else {
+        StatusBar1[1].text = "TCP/IP Status: Closed";
+        notify();
+        if (s0.state() == SockState::Connected)
+            s0.close();
+    }
+}
+
+void Session::monitorConnections()
+{
+    // Connection monitoring by ICMP echo takes this step of the tick; it
+    // comes with the echo support of the shell.
+}
+
+void Session::Timer1_Timer()
+{
+    SocketControl& s = Winsock1(0);
+    s.remoteHost = IPAddress.text;
+    s.remotePort = roundedValue(numericValue(PortNumber.text));
+    StatusBar1[1].text = "TCP/IP Status: Connecting...";
+    notify();
+    const lt::winsock::SockError e = s.connect();
+    if (e.failed()) {
+        s.close();
+        s.remoteHost.clear();
+        s.remotePort = 0;
+        StatusBar1[1].text = "TCP/IP Status: Error - " + e.description;
+        notify();
+        LogErrors(e.description);
+    }
+}
+
+}  // namespace lintrel

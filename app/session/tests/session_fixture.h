@@ -1,0 +1,65 @@
+// Shared pieces of the session tests: a host that records message boxes
+// and answers the option dialogs, event pumping, a TCP peer on 127.0.0.1.
+#pragma once
+
+#include "global_options.h"
+#include "session.h"
+#include "session_host.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sessiontest {
+
+struct Box {
+    std::string text, title;
+};
+
+class RecordingHost : public lintrel::SessionHost {
+public:
+    std::vector<Box> boxes;
+    // What the option dialogs do to IoOptionTransfer (nothing by default).
+    std::function<void()> serverDialog, clientDialog;
+
+    void messageBox(const std::string& text, const std::string& title) override
+    {
+        boxes.push_back({text, title});
+    }
+    void showServerOptions() override { if (serverDialog) serverDialog(); }
+    void showClientOptions() override { if (clientDialog) clientDialog(); }
+};
+
+// Pumps Qt events until pred holds or ms passed.
+bool pumpUntil(const std::function<bool()>& pred, int ms = 5000);
+void pumpFor(int ms);
+
+// A TCP server on 127.0.0.1 that keeps every accepted connection.
+class TcpPeerServer {
+public:
+    TcpPeerServer();
+    int port() const { return m_server.serverPort(); }
+    // Waits for the n-th connection (1-based) and returns it.
+    QTcpSocket* waitForClient(int n = 1, int ms = 5000);
+    std::vector<QTcpSocket*> clients;
+
+private:
+    QTcpServer m_server;
+};
+
+// Reads from sock until count bytes arrived or ms passed.
+std::string receive(QTcpSocket* sock, std::size_t count, int ms = 5000);
+// A client connection to 127.0.0.1:port, connected (or null).
+std::unique_ptr<QTcpSocket> connectTo(int port, int ms = 5000);
+
+// Every byte value once, in order.
+std::string allByteValues();
+
+// Process-wide options back to their defaults for each test.
+void resetGlobals();
+
+}  // namespace sessiontest
