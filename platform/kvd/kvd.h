@@ -6,6 +6,7 @@
 // Each port is a pseudo-terminal pair; other programs open its slave under a
 // link in the port folder.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -120,7 +121,9 @@ struct Overlapped {
     Event* hEvent = nullptr;
     uint32_t status = 0;  // error code of the completed request
     uint32_t bytes = 0;
-    bool pending = false;
+    // Written last by the driver when it completes the request, so a caller
+    // that sees it false also sees status and bytes.
+    std::atomic<bool> pending{false};
 };
 
 // Opens "\\.\KVDControl" or "\\.\NULL_<name>" (UTF-16 path). Each can be
