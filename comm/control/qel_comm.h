@@ -426,7 +426,6 @@ public:
 private:
     friend struct ControlAccess;   // the event road and the member table
 
-    void buildDispatch();
     void setDefaults();
     void createObject(win::Hwnd parent);
     void destroyObject();
