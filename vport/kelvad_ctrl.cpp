@@ -14,10 +14,6 @@ using lt::automation::Variant;
 
 namespace {
 
-// The device name ("NULL_" + name) must fit the 128 units of the delete
-// request, or the delete would name a different port.
-constexpr std::size_t kMaxFittingName = 128 - 5;
-
 void putLength(std::vector<std::uint8_t>& buf)
 {
     const auto len = static_cast<std::uint32_t>(buf.size());
@@ -69,7 +65,7 @@ bool CKelvadCtrl::checkName(const std::string& name, std::u16string& wide) const
     wide.clear();
     for (unsigned char c : name)
         wide += char16_t(c);
-    return wide.size() <= kMaxFittingName;
+    return wide.size() <= kMaxAcceptedPortName;
 }
 
 bool CKelvadCtrl::CreatePort(const std::string& PortName)

@@ -76,8 +76,11 @@ enum NotifyCode : std::uint32_t {
     kNotifyBaudRate = 10,
 };
 
-// Longest port name accepted, in characters.
+// Room for a port name in the driver's create request, in characters.
 constexpr std::size_t kMaxPortName = 128;
+// Longest name accepted: "NULL_" and the name must fit the 128 characters of
+// the delete request, or the delete would name a different port.
+constexpr std::size_t kMaxAcceptedPortName = 128 - 5;
 // Attempts at creating, deleting and opening, and the pause after a failure.
 constexpr int kAttempts = 20;
 constexpr int kAttemptPauseMs = 50;
@@ -101,7 +104,8 @@ public:
 
     // --- _DKelvad -------------------------------------------------------
     // Creates the port PortName in the driver and attaches to its far end.
-    // False for an empty or too long name, while a port is attached, when
+    // False for an empty or too long name (over kMaxAcceptedPortName bytes,
+    // or holding a NUL), while a port is attached, when
     // the driver is busy or refuses the name, or when the far end cannot be
     // opened (the new port is then deleted again).
     bool CreatePort(const std::string& PortName);
