@@ -29,6 +29,12 @@ extern const char* const kNewCaption;      // "New - ZU232 Vu ZOD/UV"
 
 class Session {
 public:
+    // Most bytes SerialBuffer and TcpBuffer hold.  At the bound the session
+    // stops taking bytes in: serial bytes stay in the port's queue (where
+    // flow control holds the device), TCP bytes stay in the socket (where
+    // TCP holds the peer), and both are taken once there is room again.
+    static constexpr std::size_t kBufferBound = 16u << 20;
+
     // Window load: fills the lists, creates the components with their
     // creation values and takes the host's address.  host may be null
     // (message boxes and dialogs are then skipped).
@@ -136,11 +142,13 @@ private:
     void writeTcpToSerial();
     void monitorConnections();
     void closeHandling(int index);
+    void takeHeldSockets();
 
     SessionHost* m_host;
     std::unique_ptr<qelcomm::control::CQelComm> m_comm;
     std::unique_ptr<CKelvadCtrl> m_kelvad;
     std::vector<std::unique_ptr<lt::winsock::SocketControl>> m_sockets;
+    std::vector<int> m_heldSockets;   // sockets with bytes left unread at the bound
     std::unique_ptr<CommSink> m_commSink;
     std::unique_ptr<KelvadSink> m_kelvadSink;
 };

@@ -98,7 +98,7 @@ void Session::Comm1_OnComm()
 
     std::string chunk;
     if (!WaitForCr.checked) {
-        while (c.InBufferCount() >= 1) {
+        while (c.InBufferCount() >= 1 && SerialBuffer.size() < kBufferBound) {
             if (c.Input(chunk).failed())
                 break;   // the guard or a closed port: nothing more to read now
             SerialBuffer += chunk;
@@ -113,7 +113,7 @@ void Session::Comm1_OnComm()
     }
 
     const std::size_t size = std::size_t(packetSize());
-    while (c.InBufferCount() >= 1) {
+    while (c.InBufferCount() >= 1 && SerialBuffer.size() < kBufferBound) {
         chunk.clear();
         if (c.Input(chunk).failed() && chunk.empty())
             break;   // a read that fails and brings nothing would repeat forever
@@ -217,6 +217,7 @@ void Session::Timer2_Timer()
     }
     if (!TcpBuffer.empty())
         writeTcpToSerial();
+    takeHeldSockets();
     if (!SerialBuffer.empty())
         timeoutFlush();
     else

@@ -10,6 +10,8 @@
 #include "winsock/socket_control.h"
 #include "win/win.h"
 
+#include <algorithm>
+
 namespace lintrel {
 
 using lt::winsock::SockState;
@@ -67,7 +69,16 @@ void Session::Winsock1_DataArrival(int index)
     PingIdleTicks = 0;
     Shape1[1].fillColor = IndicatorField::kRed;
     std::string bytes;
-    Winsock1(index).getData(bytes);
+    const std::size_t room = kBufferBound - std::min(TcpBuffer.size(), kBufferBound);
+    if (room == 0 || Winsock1(index).bytesReceived() > long(room)) {
+        // Past the bound the rest stays in the socket until the tick has
+        // written some of TcpBuffer out.
+        if (std::find(m_heldSockets.begin(), m_heldSockets.end(), index) == m_heldSockets.end())
+            m_heldSockets.push_back(index);
+        if (room == 0)
+            return;
+    }
+    Winsock1(index).getData(bytes, long(room));
     notify();
 
     if ((ServerMode == 1 && ServerTCPOptions == 1) || (ServerMode != 1 && ClientOptions == 1))
@@ -93,6 +104,17 @@ void Session::Winsock1_DataArrival(int index)
         return;
     }
     TcpBuffer += bytes;
+}
+
+void Session::takeHeldSockets()
+{
+    if (m_heldSockets.empty() || TcpBuffer.size() >= kBufferBound)
+        return;
+    std::vector<int> held;
+    held.swap(m_heldSockets);
+    for (int index : held)
+        if (Winsock1(index).bytesReceived() > 0)
+            Winsock1_DataArrival(index);
 }
 
 void Session::Winsock1_Connect(int /*index*/)

@@ -97,6 +97,9 @@ long SocketControl::bytesReceived() const
 void SocketControl::attach(QTcpSocket* s)
 {
     socket_ = s;
+    // A bounded receive buffer: bytes the owner does not take stay in the
+    // kernel, so TCP flow control slows the peer instead of memory growing.
+    s->setReadBufferSize(kReadBufferSize);
     QObject::connect(s, &QTcpSocket::readyRead, s, [this] {
         if (events.dataArrival) events.dataArrival(long(socket_->bytesAvailable()));
     });

@@ -26,6 +26,7 @@ struct SockError {
 };
 
 constexpr int kErrBadState = 40006;
+constexpr long kReadBufferSize = 1 << 20;   // bytes held per socket before TCP holds the peer
 constexpr int kErrAddressInUse = 10048;
 constexpr int kErrRefused = 10061;
 constexpr int kErrTimedOut = 10060;
