@@ -169,13 +169,8 @@ void Session::Kelvad1_OnOpenClose(bool opened)
     if (opened) {
         StatusBar1[1].text = "TCP/IP Status: Connecting...";
         notify();
-        if (s0.state() != SockState::Connected) {
-            // A socket still closing or in error is reset first so the
-            // connect is not refused for its state.
-            if (s0.state() != SockState::Closed)
-                s0.close();
-            s0.connect();
-        }
+        if (s0.state() != SockState::Connected)
+            s0.connect();   // refused while an attempt is under way: that one goes on
     } else {
         StatusBar1[1].text = "TCP/IP Status: Closed";
         notify();
