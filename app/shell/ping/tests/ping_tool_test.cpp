@@ -38,7 +38,6 @@ protected:
         for (auto* t : tool.Text4) r << t->text();
         return r;
     }
-    // Skips the test where no ICMP socket can be opened.
     bool echoUnavailable() const { return !lt::net::EchoUnavailableReason().empty(); }
 
     frmPing tool;
@@ -101,13 +100,7 @@ TEST_F(PingTool, PingLoopbackThenAnUnknownName)
     EXPECT_EQ(r[4], "Testing 123");
     EXPECT_TRUE(shown.empty());
 
-    // A host name is resolved first; the results of the last ping are cleared.
-    tool.Text1->setText("localhost");
-    tool.Text2->setText("abc");
-    tool.Command1->click();
-    EXPECT_EQ(results()[0], "0   [IP Success]");
-    EXPECT_EQ(results()[4], "abc");
-
+    // A name that does not resolve; the last ping's results are cleared.
     tool.Text1->setText("no-such-host.invalid");
     tool.Command1->click();
     EXPECT_EQ(results(), (QStringList{"-1   [Bad IP Format]", "0", "0 ms", "0 bytes", ""}));
