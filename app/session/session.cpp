@@ -7,6 +7,7 @@
 
 #include "kelvad_ctrl.h"
 #include "qel_comm.h"
+#include "net/echo.h"
 #include "net/net.h"
 #include "winsock/socket_control.h"
 
@@ -57,6 +58,11 @@ Session::Session(SessionHost* host)
     }
     AllowMultiConnect = 1;
     ConnectOnVirtualOpen = 1;
+
+    // Echo requests take their time-out from the global options; a new
+    // session window starts it at 1000 ms.
+    lt::net::SetPingTimeoutSource([] { return std::int64_t(GlobalOptions.PingTimeout); });
+    lt::net::ResetEchoTimeout();
 }
 
 Session::~Session()

@@ -8,6 +8,7 @@
 
 #include "qel_comm.h"
 #include "winsock/socket_control.h"
+#include "net/echo.h"
 #include "win/win.h"
 
 #include <algorithm>
@@ -179,10 +180,24 @@ void Session::Kelvad1_OnOpenClose(bool opened)
     }
 }
 
+// Connection monitoring: every so many idle ticks, each connected peer must
+// answer an ICMP echo; one that does not is closed and logged.
 void Session::monitorConnections()
 {
-    // Connection monitoring by ICMP echo takes this step of the tick; it
-    // comes with the echo support of the shell.
+    if (!GlobalOptions.PingEnabled)
+        return;
+    if (++PingIdleTicks < 91 * (GlobalOptions.PingFrequency + 1))
+        return;
+    PingIdleTicks = 0;
+    for (int i = 0; i <= HighSocketIndex; ++i) {
+        if (Winsock1(i).state() != SockState::Connected)
+            continue;
+        const std::int32_t result = lt::net::PingPeer(Winsock1(i).remoteHostIP());
+        if (result != 0) {
+            closeHandling(i);
+            LogErrors("Ping Failed - Ping Result = " + lt::net::EchoStatusText(result));
+        }
+    }
 }
 
 void Session::Timer1_Timer()
