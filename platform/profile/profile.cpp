@@ -201,15 +201,12 @@ int getPrivateProfileInt(const std::string& section, const std::string& key, int
     const auto v = readValue(section, key, file);
     if (!v)
         return defaultValue;
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < v->size() && ((*v)[i] == '-' || (*v)[i] == '+'))
-        negative = (*v)[i++] == '-';
+    // Digits only: a sign, like any other non-digit start, gives 0.
     // Unsigned arithmetic: an overlong number wraps instead of overflowing.
     std::uint32_t n = 0;
-    for (; i < v->size() && std::isdigit(static_cast<unsigned char>((*v)[i])); ++i)
+    for (std::size_t i = 0; i < v->size() && std::isdigit(static_cast<unsigned char>((*v)[i])); ++i)
         n = n * 10u + static_cast<std::uint32_t>((*v)[i] - '0');
-    return static_cast<int>(negative ? 0u - n : n);
+    return static_cast<int>(n);
 }
 
 bool writePrivateProfileString(const std::string& section, const std::string& key,

@@ -28,8 +28,8 @@ std::string getPrivateProfileString(const std::string& section, const std::strin
                                     const std::string& defaultValue, const std::string& file,
                                     std::uint32_t size = 200);
 
-// Reads an optional sign and the leading decimal digits of the value; a value
-// that starts otherwise gives 0, a missing key gives defaultValue.
+// Reads the leading decimal digits of the value; a value that starts with
+// anything else (a sign included) gives 0, a missing key gives defaultValue.
 int getPrivateProfileInt(const std::string& section, const std::string& key, int defaultValue,
                          const std::string& file);
 

@@ -83,11 +83,13 @@ TEST_F(ProfileTest, TextIsCutToTheBuffer)
 
 TEST_F(ProfileTest, IntegerReader)
 {
-    writeFile(path, "[S]\nA=150\nB=150.7\nC=abc\nD=-12x\nE=\nF= 42 \nG=\"7\"\nH=0x10");
+    writeFile(path, "[S]\nA=150\nB=150.7\nC=abc\nD=-12x\nE=\nI=+5\nJ=007\nF= 42 \nG=\"7\"\nH=0x10");
     EXPECT_EQ(getPrivateProfileInt("S", "A", 9, path), 150);
     EXPECT_EQ(getPrivateProfileInt("S", "B", 9, path), 150);
     EXPECT_EQ(getPrivateProfileInt("S", "C", 9, path), 0);
-    EXPECT_EQ(getPrivateProfileInt("S", "D", 9, path), -12);
+    EXPECT_EQ(getPrivateProfileInt("S", "D", 9, path), 0);   // a sign is not a digit
+    EXPECT_EQ(getPrivateProfileInt("S", "I", 9, path), 0);
+    EXPECT_EQ(getPrivateProfileInt("S", "J", 9, path), 7);
     EXPECT_EQ(getPrivateProfileInt("S", "E", 9, path), 0);
     EXPECT_EQ(getPrivateProfileInt("S", "F", 9, path), 42);
     EXPECT_EQ(getPrivateProfileInt("S", "G", 9, path), 7);
