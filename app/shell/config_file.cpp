@@ -1,0 +1,221 @@
+#include "config_file.h"
+
+#include "app_paths.h"
+#include "global_options.h"
+#include "number_text.h"
+#include "registration.h"
+
+#include "profile/profile.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace lintrel {
+namespace {
+
+const char* const kGlobal = "Lintrel";
+
+// Defaults of the global section's integer keys when the file lacks them.
+constexpr int kDefaultPingFrequency = 1;   // 10 seconds
+constexpr int kDefaultPingTimeout = 9;     // 1000 ms
+constexpr int kDefaultPacketSize = 2000;
+constexpr int kPingFrequencyPositions = 12;
+constexpr int kPingTimeoutPositions = 20;
+constexpr int kMaxPacketSize = 10000;
+
+// Key access with the file name bound.
+class Profile {
+public:
+    Profile(std::string file, std::string section) : m_file(std::move(file)), m_section(std::move(section)) {}
+    int integer(const char* key, int def) const
+    {
+        return profile::getPrivateProfileInt(m_section, key, def, m_file);
+    }
+    std::string text(const char* key) const
+    {
+        return profile::getPrivateProfileString(m_section, key, "", m_file);
+    }
+    void write(const char* key, const std::string& value) const
+    {
+        profile::writePrivateProfileString(m_section, key, value, m_file);
+    }
+    void write(const char* key, long value) const { write(key, std::to_string(value)); }
+
+private:
+    std::string m_file, m_section;
+};
+
+std::string resolve(const std::string& file)
+{
+    return file.empty() ? defaultConfigFile() : file;
+}
+
+std::string sectionName(std::size_t i)
+{
+    return "Session" + std::to_string(i);
+}
+
+// A hand-edited position outside its list keeps the list's current
+// selection, which for a session just created is its default.
+void selectPosition(ListField& list, int position)
+{
+    if (position >= 0 && position < int(list.items.size()))
+        list.index = position;
+}
+
+// The local address list takes a stored address that this host does not
+// report as an extra entry: the setting survives the next save, and a
+// bind to it reports its own error at activation.
+void selectLocalAddress(ListField& list, const std::string& address)
+{
+    if (address.empty() || list.select(address))
+        return;
+    list.items.push_back(address);
+    list.index = int(list.items.size()) - 1;
+}
+
+int inRange(int value, int lo, int hi, int fallback)
+{
+    return value >= lo && value <= hi ? value : fallback;
+}
+
+void loadGlobals(SessionWorkspace& w, const Profile& p, int& numSessions)
+{
+    numSessions = p.integer("NumSessions", 0);
+    w.setWindowState(p.integer("WindowState", kStateNormal));
+    GlobalOptionsRecord& g = GlobalOptions;
+    g.OnErrorRunApp = p.text("OnErrorRunApp");
+    g.Password = p.text("Password");
+    g.LogErrors = p.integer("LogErrors", 0) != 0;
+    g.PingEnabled = p.integer("PingEnabled", 0) != 0;
+    // Positions and sizes outside their ranges would give the sessions
+    // meaningless ping intervals or packets of no bytes: the defaults
+    // stand in for them.
+    g.PingFrequency = inRange(p.integer("PingFrequency", kDefaultPingFrequency), 0,
+                              kPingFrequencyPositions - 1, kDefaultPingFrequency);
+    g.PingTimeout = inRange(p.integer("PingTimeout", kDefaultPingTimeout), 0,
+                            kPingTimeoutPositions - 1, kDefaultPingTimeout);
+    g.PacketSize = inRange(p.integer("PacketSize", kDefaultPacketSize), 1, kMaxPacketSize,
+                           kDefaultPacketSize);
+    g.LoadWithWindows = p.integer("LoadWithWindows", 0) != 0;
+}
+
+void loadSession(SessionWorkspace& w, Session& s, const Profile& p, std::size_t number)
+{
+    selectPosition(s.Combo2, p.integer("Connector", 0));
+    selectPosition(s.Combo1[0], p.integer("BaudRate", 0));
+    selectPosition(s.Combo1[1], p.integer("Parity", 0));
+    selectPosition(s.Combo1[2], p.integer("Databits", 0));
+    selectPosition(s.Combo1[3], p.integer("Stopbits", 0));
+    selectPosition(s.Combo1[4], p.integer("FlowControl", 0));
+    selectPosition(s.Combo1[5], p.integer("BufferSize", 2));
+    s.BufferSerData.checked = p.integer("BufferSerialData", 0) != 0;
+    s.chkVPort.checked = p.integer("CreateVirtualPort", 0) != 0;
+    selectLocalAddress(s.LocalIP, p.text("LocalIP"));
+    s.IPAddress.text = p.text("IPAddress");
+    s.PortNumber.text = p.text("PortNumber");
+    s.PortNumber_Change();   // the range check a typed port number gets
+
+    s.TCPOption_Click(p.integer("TCPOption", 0) == 0 ? 0 : 1);
+
+    auto& io = IoOptionTransfer.fields;
+    io[0] = std::int16_t(p.integer("AllowMultiConnect", 1));
+    io[1] = std::int16_t(p.integer("ServerSerialOptions", 0));
+    io[2] = std::int16_t(p.integer("ServerTCPOptions", 0));
+    io[3] = std::int16_t(p.integer("ClientOptions", 0));
+    io[4] = std::int16_t(p.integer("ConnectOnVirtualOpen", 1));
+    s.UpdateStatus();
+
+    if (p.integer("AutoActivate", 0) == 1)
+        w.AutoActivateFlags[number] = 1;
+
+    s.WaitForCr.checked = p.integer("WaitForCr", 0) != 0;
+    s.txtTimeoutValue.text = std::to_string(p.integer("TimeoutValue", 150));
+    if (s.changed)
+        s.changed();
+}
+
+void saveSession(Session& s, const Profile& p)
+{
+    p.write("Connector", s.Combo2.index);
+    for (std::size_t k = 0; k < 6; ++k) {
+        static const char* const keys[6] = {"BaudRate", "Parity", "Databits",
+                                            "Stopbits", "FlowControl", "BufferSize"};
+        p.write(keys[k], s.Combo1[k].index);
+    }
+    p.write("CreateVirtualPort", s.chkVPort.checked ? 1 : 0);
+    p.write("BufferSerialData", s.BufferSerData.checked ? 1 : 0);
+    p.write("LocalIP", s.LocalIP.text());
+    p.write("IPAddress", s.IPAddress.text);
+    p.write("PortNumber", s.PortNumber.text);
+    p.write("TCPOption", s.TCPOption[1].value ? 1 : 0);
+    p.write("AutoActivate", s.isActive() ? 1 : 0);
+    p.write("WaitForCr", s.WaitForCr.checked ? 1 : 0);
+    p.write("TimeoutValue", plainNumber(numericValue(s.txtTimeoutValue.text)));
+    s.Getstatus();
+    const auto& io = IoOptionTransfer.fields;
+    p.write("AllowMultiConnect", io[0]);
+    p.write("ServerSerialOptions", io[1]);
+    p.write("ServerTCPOptions", io[2]);
+    p.write("ClientOptions", io[3]);
+    p.write("ConnectOnVirtualOpen", io[4]);
+}
+
+}  // namespace
+
+std::string defaultConfigFile()
+{
+    return programFile("default.qcf");
+}
+
+std::string plainNumber(double value)
+{
+    if (!std::isfinite(value))
+        return "0";
+    if (value == std::floor(value) && std::fabs(value) < 1e15)
+        return std::to_string(static_cast<long long>(value));
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.15g", value);
+    return buf;
+}
+
+void getprofilesettings(SessionWorkspace& w, const std::string& file)
+{
+    const std::string path = resolve(file);
+    w.closeAllSessions();
+    int n = 0;
+    loadGlobals(w, Profile(path, kGlobal), n);
+    if (n <= 0) {
+        w.NewSession();
+        return;
+    }
+    w.AutoActivateFlags.assign(std::size_t(n) + 2, 0);
+    for (std::size_t i = 1; i <= std::size_t(n); ++i) {
+        Session& s = w.NewSession();
+        loadSession(w, s, Profile(path, sectionName(i)), i);
+    }
+}
+
+void writeprofilesettings(SessionWorkspace& w, const std::string& file)
+{
+    const std::string path = resolve(file);
+    const Profile g(path, kGlobal);
+    const GlobalOptionsRecord& o = GlobalOptions;
+    g.write("NumSessions", long(w.sessionCount()));
+    g.write("WindowState", w.windowState());
+    g.write("OnErrorRunApp", o.OnErrorRunApp);
+    g.write("LogErrors", o.LogErrors ? 1 : 0);
+    g.write("LoadWithWindows", o.LoadWithWindows ? 1 : 0);
+    g.write("PingEnabled", o.PingEnabled ? 1 : 0);
+    g.write("PingFrequency", o.PingFrequency);
+    g.write("PingTimeout", o.PingTimeout);
+    g.write("PacketSize", o.PacketSize);
+    g.write("Password", o.Password);
+
+    SetStartEntry(o.LoadWithWindows, "Lintrel", ProgramPath(), true, false);
+
+    for (std::size_t i = 0; i < w.sessionCount(); ++i)
+        saveSession(w.session(i), Profile(path, sectionName(i + 1)));
+}
+
+}  // namespace lintrel

@@ -1,0 +1,283 @@
+#include "frm_document.h"
+
+#include "shell_dialogs.h"
+#include "shell_tools.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QFormLayout>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace lintrel {
+namespace {
+
+template <typename W>
+W* named(W* w, const char* name)
+{
+    w->setObjectName(name);
+    return w;
+}
+
+QString qs(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
+
+void syncEnabledVisible(QWidget* w, const Field& f)
+{
+    if (w->isEnabled() != f.enabled)
+        w->setEnabled(f.enabled);
+    // isHidden: the widget's own flag, independent of its parents being shown.
+    if (w->isHidden() == f.visible)
+        w->setVisible(f.visible);
+}
+
+void syncList(QComboBox* box, const ListField& f)
+{
+    if (box->count() != int(f.items.size())) {
+        QSignalBlocker block(box);
+        box->clear();
+        for (const std::string& item : f.items)
+            box->addItem(qs(item));
+    }
+    if (box->currentIndex() != f.index) {
+        QSignalBlocker block(box);
+        box->setCurrentIndex(f.index);
+    }
+    syncEnabledVisible(box, f);
+}
+
+void syncCheck(QCheckBox* box, const CheckField& f)
+{
+    if (box->isChecked() != f.checked) {
+        QSignalBlocker block(box);
+        box->setChecked(f.checked);
+    }
+    syncEnabledVisible(box, f);
+}
+
+void syncText(QLineEdit* edit, const TextField& f)
+{
+    if (edit->text() != qs(f.text)) {
+        QSignalBlocker block(edit);
+        edit->setText(qs(f.text));
+    }
+    syncEnabledVisible(edit, f);
+}
+
+template <typename W>
+void syncCaption(W* w, const std::string& text)
+{
+    if (w->text() != qs(text))
+        w->setText(qs(text));
+}
+
+// Indicator colours are kept in the Windows encoding 0x00BBGGRR.
+QColor fromWindowsColor(int c)
+{
+    return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
+}
+
+}  // namespace
+
+frmDocument::frmDocument(QWidget* parent) : QWidget(parent)
+{
+    setObjectName("frmDocument");
+    setAttribute(Qt::WA_DeleteOnClose);
+    m_session = std::make_unique<Session>(this);
+    build();
+    bind();
+    m_session->changed = [this] { refresh(); };
+    refresh();
+}
+
+frmDocument::~frmDocument()
+{
+    // The session may still call back while its components go down.
+    m_session->changed = nullptr;
+}
+
+void frmDocument::build()
+{
+    Session& s = *m_session;
+
+    Frame1 = named(new QGroupBox("Serial Port"), "Frame1");
+    auto* serial = new QFormLayout(Frame1);
+    Combo2 = named(new QComboBox, "Combo2");
+    serial->addRow("COM Port:", Combo2);
+    static const char* const names[6] = {"Combo1_0", "Combo1_1", "Combo1_2",
+                                         "Combo1_3", "Combo1_4", "Combo1_5"};
+    static const char* const labels[6] = {"Baud Rate:", "Parity:", "Data Bits:",
+                                          "Stop Bits:", "Flow Control:", "Buffer Size:"};
+    for (std::size_t k = 0; k < 6; ++k) {
+        Combo1[k] = named(new QComboBox, names[k]);
+        serial->addRow(labels[k], Combo1[k]);
+    }
+    chkVPort = named(new QCheckBox(qs(s.chkVPort.caption)), "chkVPort");
+    BufferSerData = named(new QCheckBox(qs(s.BufferSerData.caption)), "BufferSerData");
+    serial->addRow(chkVPort);
+    serial->addRow(BufferSerData);
+
+    Frame2 = named(new QGroupBox("TCP/IP"), "Frame2");
+    Frame2->setToolTip("Double-click to list the connected clients (server role)");
+    auto* tcp = new QFormLayout(Frame2);
+    TCPOption[0] = named(new QRadioButton(qs(s.TCPOption[0].caption)), "TCPOption_0");
+    TCPOption[1] = named(new QRadioButton(qs(s.TCPOption[1].caption)), "TCPOption_1");
+    tcp->addRow(TCPOption[0]);
+    tcp->addRow(TCPOption[1]);
+    // The remote host field and the local address list share one row:
+    // the role shows one of them.
+    auto* hostBox = new QWidget;
+    auto* hostRow = new QHBoxLayout(hostBox);
+    hostRow->setContentsMargins(0, 0, 0, 0);
+    IPAddress = named(new QLineEdit, "IPAddress");
+    LocalIP = named(new QComboBox, "LocalIP");
+    hostRow->addWidget(IPAddress);
+    hostRow->addWidget(LocalIP);
+    lblHost = named(new QLabel, "lblHost");
+    tcp->addRow(lblHost, hostBox);
+    lblPort = named(new QLabel, "lblPort");
+    PortNumber = named(new QLineEdit, "PortNumber");
+    tcp->addRow(lblPort, PortNumber);
+    WaitForCr = named(new QCheckBox(qs(s.WaitForCr.caption)), "WaitForCr");
+    tcp->addRow(WaitForCr);
+    txtTimeoutValue = named(new QLineEdit, "txtTimeoutValue");
+    tcp->addRow("Timeout value (ms):", txtTimeoutValue);
+
+    auto* status = new QGroupBox("Status");
+    auto* statusRows = new QFormLayout(status);
+    static const char* const statusNames[2] = {"StatusBar1_0", "StatusBar1_1"};
+    static const char* const shapeNames[2] = {"Shape1_0", "Shape1_1"};
+    for (std::size_t k = 0; k < 2; ++k) {
+        Shape1[k] = named(new QFrame, shapeNames[k]);
+        Shape1[k]->setFixedSize(14, 14);
+        Shape1[k]->setFrameShape(QFrame::Box);
+        Shape1[k]->setAutoFillBackground(true);
+        StatusBar1[k] = named(new QLabel, statusNames[k]);
+        StatusBar1[k]->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        statusRows->addRow(Shape1[k], StatusBar1[k]);
+    }
+
+    Command1 = named(new QPushButton, "Command1");
+    Command2 = named(new QPushButton, "Command2");
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(Command2);
+    buttons->addWidget(Command1);
+
+    auto* columns = new QHBoxLayout;
+    columns->addWidget(Frame1);
+    columns->addWidget(Frame2);
+    auto* top = new QVBoxLayout(this);
+    top->addLayout(columns);
+    top->addWidget(status);
+    top->addLayout(buttons);
+}
+
+void frmDocument::bind()
+{
+    Session& s = *m_session;
+    auto list = [this](QComboBox* box, ListField& f) {
+        connect(box, &QComboBox::currentIndexChanged, this, [&f](int i) { f.index = i; });
+    };
+    list(Combo2, s.Combo2);
+    for (std::size_t k = 0; k < 6; ++k)
+        list(Combo1[k], s.Combo1[k]);
+    list(LocalIP, s.LocalIP);
+    auto check = [this](QCheckBox* box, CheckField& f) {
+        connect(box, &QCheckBox::toggled, this, [&f](bool on) { f.checked = on; });
+    };
+    check(chkVPort, s.chkVPort);
+    check(BufferSerData, s.BufferSerData);
+    check(WaitForCr, s.WaitForCr);
+    connect(IPAddress, &QLineEdit::textEdited, this,
+            [&s](const QString& t) { s.IPAddress.text = t.toStdString(); });
+    connect(txtTimeoutValue, &QLineEdit::textEdited, this,
+            [&s](const QString& t) { s.txtTimeoutValue.text = t.toStdString(); });
+    connect(PortNumber, &QLineEdit::textEdited, this, [&s](const QString& t) {
+        s.PortNumber.text = t.toStdString();
+        s.PortNumber_Change();
+    });
+    for (int k = 0; k < 2; ++k)
+        connect(TCPOption[std::size_t(k)], &QRadioButton::clicked, this,
+                [&s, k] { s.TCPOption_Click(k); });
+    connect(Command1, &QPushButton::clicked, this, [&s] { s.Command1_Click(); });
+    connect(Command2, &QPushButton::clicked, this, [&s] { s.Command2_Click(); });
+    Frame2->installEventFilter(this);
+}
+
+bool frmDocument::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == Frame2 && event->type() == QEvent::MouseButtonDblClick) {
+        m_session->Frame2_DblClick();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void frmDocument::refresh()
+{
+    const Session& s = *m_session;
+    syncList(Combo2, s.Combo2);
+    for (std::size_t k = 0; k < 6; ++k)
+        syncList(Combo1[k], s.Combo1[k]);
+    syncList(LocalIP, s.LocalIP);
+    syncCheck(chkVPort, s.chkVPort);
+    syncCheck(BufferSerData, s.BufferSerData);
+    syncCheck(WaitForCr, s.WaitForCr);
+    for (std::size_t k = 0; k < 2; ++k) {
+        if (TCPOption[k]->isChecked() != s.TCPOption[k].value) {
+            QSignalBlocker block(TCPOption[k]);
+            TCPOption[k]->setChecked(s.TCPOption[k].value);
+        }
+        syncEnabledVisible(TCPOption[k], s.TCPOption[k]);
+    }
+    syncText(IPAddress, s.IPAddress);
+    syncText(PortNumber, s.PortNumber);
+    syncText(txtTimeoutValue, s.txtTimeoutValue);
+    syncCaption(lblHost, s.lblHost.text);
+    syncCaption(lblPort, s.lblPort.text);
+    for (std::size_t k = 0; k < 2; ++k) {
+        syncCaption(StatusBar1[k], s.StatusBar1[k].text);
+        if (m_shownColor[k] != s.Shape1[k].fillColor) {
+            m_shownColor[k] = s.Shape1[k].fillColor;
+            QPalette p = Shape1[k]->palette();
+            p.setColor(QPalette::Window, fromWindowsColor(m_shownColor[k]));
+            Shape1[k]->setPalette(p);
+        }
+    }
+    syncCaption(Command1, s.Command1.text);
+    syncEnabledVisible(Command1, s.Command1);
+    syncCaption(Command2, s.Command2.text);
+    syncEnabledVisible(Command2, s.Command2);
+    if (windowTitle() != qs(s.Caption)) {
+        setWindowTitle(qs(s.Caption));
+        if (parentWidget())
+            parentWidget()->setWindowTitle(qs(s.Caption));
+    }
+}
+
+void frmDocument::messageBox(const std::string& text, const std::string& title)
+{
+    showMessage(this, qs(text), qs(title));
+}
+
+void frmDocument::showServerOptions()
+{
+    showServerOptionsDialog(this);
+}
+
+void frmDocument::showClientOptions()
+{
+    showClientOptionsDialog(this);
+}
+
+}  // namespace lintrel

@@ -1,0 +1,82 @@
+#include "headless.h"
+
+#include "config_file.h"
+#include "quit_signals.h"
+#include "startup.h"
+
+#include <QCoreApplication>
+
+#include <iostream>
+
+namespace lintrel {
+
+HeadlessRunner::~HeadlessRunner()
+{
+    closeAllSessions();
+}
+
+void HeadlessRunner::start(const std::string& file)
+{
+    AutoActivateFlags.assign(2, 0);
+    getprofilesettings(*this, file);
+    resetVirtualPortsIfAlone(*this);
+    activateFlaggedSessions();
+}
+
+Session& HeadlessRunner::NewSession()
+{
+    auto e = std::make_unique<Entry>();
+    e->session = std::make_unique<Session>(this);
+    Session& s = *e->session;
+    s.Caption = kNewCaption;
+    e->shown = {s.StatusBar1[0].text, s.StatusBar1[1].text};
+    const std::size_t number = m_sessions.size() + 1;
+    Entry* raw = e.get();
+    s.changed = [this, raw, number] { report(*raw, number); };
+    m_sessions.push_back(std::move(e));
+    return s;
+}
+
+void HeadlessRunner::closeAllSessions()
+{
+    while (!m_sessions.empty())
+        m_sessions.pop_back();
+}
+
+void HeadlessRunner::report(Entry& e, std::size_t number)
+{
+    for (std::size_t k = 0; k < 2; ++k) {
+        const std::string& now = e.session->StatusBar1[k].text;
+        if (now == e.shown[k])
+            continue;
+        e.shown[k] = now;
+        m_out << "Session" << number << ": " << now << std::endl;
+    }
+}
+
+void HeadlessRunner::messageBox(const std::string& text, const std::string& title)
+{
+    m_err << title << ": " << text << std::endl;
+}
+
+int runHeadless(const std::string& commandLine)
+{
+    const std::string file = commandLineFile(commandLine);
+    enterProgramFolder();
+    HeadlessRunner runner(std::cout, std::cerr);
+    QuitSignals quitSignals;
+    int received = 0;
+    QObject::connect(&quitSignals, &QuitSignals::quitRequested, [&](int number) {
+        received = number;
+        QCoreApplication::quit();
+    });
+    const std::string path = file.empty() ? defaultConfigFile() : file;
+    std::cerr << "lintrel: running " << path << " without windows; stop with Ctrl+C" << std::endl;
+    runner.start(file);
+    std::cerr << "lintrel: " << runner.sessionCount() << " session(s) loaded" << std::endl;
+    QCoreApplication::exec();
+    std::cerr << "lintrel: stopped by signal " << received << std::endl;
+    return 0;
+}
+
+}  // namespace lintrel

@@ -1,0 +1,231 @@
+// The configuration file through real files: what loading makes of each
+// key, what saving writes, and that the two agree byte for byte.
+#include "config_file.h"
+#include "global_options.h"
+#include "headless.h"
+
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+using namespace lintrel;
+
+namespace {
+
+void writeFile(const std::string& path, const std::string& data)
+{
+    std::ofstream(path, std::ios::binary) << data;
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// Lines joined with CR LF, as the profile functions write them.
+std::string crlf(std::initializer_list<std::string> lines)
+{
+    std::string s;
+    for (const std::string& l : lines)
+        s += l + "\r\n";
+    return s;
+}
+
+class ConfigFile : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        GlobalOptions = {};
+        IoOptionTransfer = {};
+    }
+    std::ostringstream out, err;
+    HeadlessRunner runner{out, err};
+    testsupport::TempDir dir;
+    std::string path = dir.file("test.qcf");
+};
+
+}  // namespace
+
+TEST_F(ConfigFile, SavingWhatWasLoadedRewritesTheSameBytes)
+{
+    // The address this host reports, so the local address list holds it.
+    const std::string host = runner.NewSession().LocalIP.text();
+    const std::string original = crlf({
+        "[Lintrel]", "NumSessions=2", "WindowState=2", "OnErrorRunApp=/usr/bin/logger error",
+        "LogErrors=1", "LoadWithWindows=0", "PingEnabled=1", "PingFrequency=3", "PingTimeout=4",
+        "PacketSize=512", "Password=Secret",
+        "[Session1]", "Connector=3", "BaudRate=12", "Parity=2", "Databits=1", "Stopbits=2",
+        "FlowControl=2", "BufferSize=8", "CreateVirtualPort=0", "BufferSerialData=1",
+        "LocalIP=" + host, "IPAddress=device.example", "PortNumber=4001", "TCPOption=0",
+        "AutoActivate=0", "WaitForCr=1", "TimeoutValue=75", "AllowMultiConnect=1",
+        "ServerSerialOptions=0", "ServerTCPOptions=0", "ClientOptions=2", "ConnectOnVirtualOpen=0",
+        "[Session2]", "Connector=5", "BaudRate=6", "Parity=0", "Databits=3", "Stopbits=0",
+        "FlowControl=0", "BufferSize=2", "CreateVirtualPort=1", "BufferSerialData=0",
+        "LocalIP=" + host, "IPAddress=", "PortNumber=7000", "TCPOption=1", "AutoActivate=0",
+        "WaitForCr=0", "TimeoutValue=150", "AllowMultiConnect=0", "ServerSerialOptions=2",
+        "ServerTCPOptions=1", "ClientOptions=0", "ConnectOnVirtualOpen=1"});
+    writeFile(path, original);
+
+    getprofilesettings(runner, path);
+    ASSERT_EQ(runner.sessionCount(), 2u);
+    EXPECT_EQ(runner.windowState(), kStateMaximized);
+    EXPECT_EQ(GlobalOptions.Password, "Secret");
+    EXPECT_EQ(GlobalOptions.PacketSize, 512);
+    Session& s1 = runner.session(0);
+    EXPECT_EQ(s1.Combo2.text(), "COM3");
+    EXPECT_EQ(s1.Combo1[0].text(), "115200");
+    EXPECT_EQ(s1.Combo1[5].text(), "524288");
+    EXPECT_EQ(s1.ClientOptions, 2);
+    EXPECT_EQ(s1.ConnectOnVirtualOpen, 0);
+    Session& s2 = runner.session(1);
+    EXPECT_TRUE(s2.TCPOption[1].value);
+    EXPECT_TRUE(s2.chkVPort.checked);
+    EXPECT_EQ(s2.ServerSerialOptions, 2);
+
+    writeprofilesettings(runner, path);
+    EXPECT_EQ(readFile(path), original);
+}
+
+TEST_F(ConfigFile, MissingFileGivesOneNewSessionAndTheGlobalDefaults)
+{
+    GlobalOptions.Password = "old";
+    GlobalOptions.PacketSize = 10;
+    runner.NewSession();
+    runner.NewSession();
+    getprofilesettings(runner, dir.file("absent.qcf"));
+    ASSERT_EQ(runner.sessionCount(), 1u);
+    const Session& s = runner.session(0);
+    EXPECT_EQ(s.Caption, kNewCaption);
+    EXPECT_EQ(s.PortNumber.text, "1000");   // a new session, untouched by loading
+    EXPECT_EQ(s.Combo1[0].text(), "9600");
+    EXPECT_EQ(GlobalOptions.PacketSize, 2000);
+    EXPECT_EQ(GlobalOptions.PingFrequency, 1);
+    EXPECT_EQ(GlobalOptions.PingTimeout, 9);
+    EXPECT_EQ(GlobalOptions.Password, "");
+    EXPECT_EQ(runner.windowState(), kStateNormal);
+}
+
+TEST_F(ConfigFile, ASessionWithoutItsSectionTakesTheFileDefaults)
+{
+    writeFile(path, "[Lintrel]\r\nNumSessions=2\r\n[Session1]\r\nConnector=4\r\nPortNumber=23\r\n");
+    getprofilesettings(runner, path);
+    ASSERT_EQ(runner.sessionCount(), 2u);
+    EXPECT_EQ(runner.session(0).Combo2.text(), "COM4");
+    const Session& s = runner.session(1);
+    EXPECT_EQ(s.Combo2.index, 0);
+    EXPECT_EQ(s.Combo1[0].index, 0);   // a missing BaudRate is position 0
+    EXPECT_EQ(s.Combo1[5].text(), "8192");
+    EXPECT_EQ(s.txtTimeoutValue.text, "150");
+    EXPECT_EQ(s.PortNumber.text, "");
+    EXPECT_TRUE(s.TCPOption[0].value);
+    EXPECT_EQ(s.AllowMultiConnect, 1);
+    EXPECT_EQ(s.ConnectOnVirtualOpen, 1);
+}
+
+TEST_F(ConfigFile, RoleAndAutoActivationValues)
+{
+    writeFile(path, crlf({"[Lintrel]", "NumSessions=3", "[Session1]", "TCPOption=2",
+                          "AutoActivate=2", "[Session2]", "TCPOption=0", "AutoActivate=1",
+                          "[Session3]", "TCPOption=1", "AutoActivate=-1"}));
+    getprofilesettings(runner, path);
+    ASSERT_EQ(runner.sessionCount(), 3u);
+    const Session& s1 = runner.session(0);
+    EXPECT_TRUE(s1.TCPOption[1].value);
+    EXPECT_FALSE(s1.TCPOption[0].value);
+    EXPECT_TRUE(s1.LocalIP.visible);
+    EXPECT_FALSE(s1.IPAddress.visible);
+    EXPECT_EQ(s1.lblHost.text, "Local IP Address");
+    EXPECT_EQ(s1.lblPort.text, "Local Port");
+    EXPECT_EQ(runner.session(1).lblHost.text, "Remote Host IP Address");
+    EXPECT_EQ(runner.AutoActivateFlags, (std::vector<std::int16_t>{0, 0, 1, 0, 0}));
+    for (std::size_t i = 0; i < 3; ++i)
+        EXPECT_FALSE(runner.session(i).isActive());   // loading activates nothing
+}
+
+TEST_F(ConfigFile, TimeoutWithAFractionIsWrittenAsItStandsAndReadAsAnInteger)
+{
+    Session& s = runner.NewSession();
+    s.txtTimeoutValue.text = "150.7";
+    writeprofilesettings(runner, path);
+    EXPECT_NE(readFile(path).find("\r\nTimeoutValue=150.7\r\n"), std::string::npos);
+    getprofilesettings(runner, path);
+    EXPECT_EQ(runner.session(0).txtTimeoutValue.text, "150");
+
+    EXPECT_EQ(plainNumber(0), "0");
+    EXPECT_EQ(plainNumber(2000), "2000");
+    EXPECT_EQ(plainNumber(-2.5), "-2.5");
+}
+
+TEST_F(ConfigFile, SavingFewerSessionsLeavesTheLaterSections)
+{
+    for (int i = 0; i < 5; ++i)
+        runner.NewSession().PortNumber.text = std::to_string(5000 + i);
+    writeprofilesettings(runner, path);
+    runner.closeAllSessions();
+    for (int i = 0; i < 3; ++i)
+        runner.NewSession();
+    writeprofilesettings(runner, path);
+
+    const std::string text = readFile(path);
+    EXPECT_NE(text.find("NumSessions=3\r\n"), std::string::npos);
+    EXPECT_NE(text.find("[Session5]\r\n"), std::string::npos);
+    EXPECT_NE(text.find("PortNumber=5004\r\n"), std::string::npos);
+    getprofilesettings(runner, path);
+    EXPECT_EQ(runner.sessionCount(), 3u);
+    EXPECT_EQ(runner.session(2).PortNumber.text, "1000");
+}
+
+TEST_F(ConfigFile, NamesInAnyCaseSpacesAndQuotes)
+{
+    writeFile(path, crlf({"[LINTREL]", "numsessions = 1", "PASSWORD= \"  secret \" ",
+                          "onerrorrunapp=  'run me'  ", "[session1]",
+                          "IPADDRESS=   host.example   ", "portnumber=\"4001\"",
+                          "localip=192.0.2.7"}));
+    getprofilesettings(runner, path);
+    EXPECT_EQ(GlobalOptions.Password, "  secret ");
+    EXPECT_EQ(GlobalOptions.OnErrorRunApp, "run me");
+    ASSERT_EQ(runner.sessionCount(), 1u);
+    const Session& s = runner.session(0);
+    EXPECT_EQ(s.IPAddress.text, "host.example");
+    EXPECT_EQ(s.PortNumber.text, "4001");
+    // An address this host does not report is kept, not lost.
+    EXPECT_EQ(s.LocalIP.text(), "192.0.2.7");
+}
+
+TEST_F(ConfigFile, HandEditedValuesOutOfRangeDoNotFail)
+{
+    writeFile(path, crlf({"[Lintrel]", "NumSessions=1", "PacketSize=0", "PingFrequency=12",
+                          "PingTimeout=-3", "[Session1]", "Connector=100", "BaudRate=13",
+                          "Parity=99999999999", "Databits=-1", "BufferSize=9",
+                          "IPAddress=" + std::string(250, 'h'), "PortNumber=70000"}));
+    getprofilesettings(runner, path);
+    EXPECT_EQ(GlobalOptions.PacketSize, 2000);
+    EXPECT_EQ(GlobalOptions.PingFrequency, 1);
+    EXPECT_EQ(GlobalOptions.PingTimeout, 0);   // "-3" does not begin with a digit
+    const Session& s = runner.session(0);
+    // Out of range: the list keeps what a new session shows.
+    EXPECT_EQ(s.Combo2.text(), "NONE");
+    EXPECT_EQ(s.Combo1[0].text(), "9600");
+    EXPECT_EQ(s.Combo1[1].text(), "None");
+    EXPECT_EQ(s.Combo1[2].text(), "5");        // "-1" reads as 0
+    EXPECT_EQ(s.Combo1[5].text(), "8192");
+    EXPECT_EQ(s.IPAddress.text, std::string(199, 'h'));
+    // The port number check a typed value gets, once; the text stays.
+    EXPECT_EQ(s.PortNumber.text, "70000");
+    EXPECT_EQ(err.str(), "Error: Port numbers must range between 0 and 65565\n");
+}
+
+TEST_F(ConfigFile, ZeroSessionsGivesOneNewSession)
+{
+    writeFile(path, "[Lintrel]\r\nNumSessions=0\r\nPassword=x\r\n[Session1]\r\nPortNumber=1\r\n");
+    getprofilesettings(runner, path);
+    ASSERT_EQ(runner.sessionCount(), 1u);
+    EXPECT_EQ(runner.session(0).PortNumber.text, "1000");
+    EXPECT_EQ(GlobalOptions.Password, "x");
+}

@@ -1,0 +1,127 @@
+// The windowless mode end to end: the built program on a generated file,
+// a pseudo-terminal mapped as COM3 at the serial end and a TCP peer on
+// 127.0.0.1 at the other.
+#include "pty_pair.h"
+#include "temp_dir.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+bool pumpUntil(const std::function<bool()>& pred, int ms = 10000)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() >= until)
+            return false;
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+class Headless : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        if (program.state() != QProcess::NotRunning) {
+            program.kill();
+            program.waitForFinished(5000);
+        }
+    }
+    // The child gets this process's environment as it stands now (the
+    // ports map included) and folders of its own.
+    void start(const QStringList& args)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("LINTREL_HOME", QString::fromStdString(home.path()));
+        env.insert("LINTREL_PORT_DIR", QString::fromStdString(ports.path()));
+        program.setProcessEnvironment(env);
+        program.start(LINTREL_BINARY, args);
+        ASSERT_TRUE(program.waitForStarted(5000));
+    }
+    // Everything the program printed so far on standard output.
+    std::string output()
+    {
+        out += program.readAllStandardOutput().toStdString();
+        return out;
+    }
+
+    testsupport::TempDir home, ports;
+    QProcess program;
+    std::string out;
+};
+
+}  // namespace
+
+TEST_F(Headless, BridgesAPortAndATcpPeerAndStopsCleanlyOnSigterm)
+{
+    testsupport::PtyPair pty;
+    testsupport::PortsMap map;   // exported to the child through the environment
+    map.map(3, pty.slavePath());
+    QTcpServer peer;
+    ASSERT_TRUE(peer.listen(QHostAddress::LocalHost, 0));
+    const std::string file = home.file("bridge.qcf");
+    std::ofstream(file, std::ios::binary)
+        << "[Lintrel]\r\nNumSessions=1\r\n[Session1]\r\nConnector=3\r\nBaudRate=6\r\n"
+           "Databits=3\r\nIPAddress=127.0.0.1\r\nPortNumber="
+        << peer.serverPort() << "\r\nTCPOption=0\r\nAutoActivate=1\r\n";
+    const std::string before = readFile(file);
+
+    start({"--headless", QString::fromStdString(file)});
+    ASSERT_TRUE(pumpUntil([&] { return peer.hasPendingConnections(); })) << output();
+    QTcpSocket* client = peer.nextPendingConnection();
+    ASSERT_TRUE(pumpUntil([&] {
+        return output().find("Session1: TCP/IP Status: Connected\n") != std::string::npos;
+    })) << output();
+    EXPECT_NE(output().find("Session1: COM Status: Open\n"), std::string::npos);
+
+    std::string bytes;
+    for (int i = 0; i < 256; ++i)
+        bytes.push_back(char(i));
+    pty.send(bytes);
+    std::string got;
+    pumpUntil([&] {
+        got += client->readAll().toStdString();
+        return got.size() >= bytes.size();
+    });
+    EXPECT_EQ(got, bytes);
+    client->write("from the network");
+    ASSERT_TRUE(client->waitForBytesWritten(5000));
+    EXPECT_EQ(pty.receive(16, 10000), "from the network");
+
+    program.terminate();   // SIGTERM
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_EQ(readFile(file), before);   // not rewritten
+    EXPECT_FALSE(std::ifstream(home.file("default.qcf")).good());
+}
+
+TEST_F(Headless, HelpDescribesTheCommandLine)
+{
+    start({"--help"});
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_EQ(program.exitCode(), 0);
+    const std::string text = output();
+    EXPECT_NE(text.find("--headless [FILE]"), std::string::npos);
+    EXPECT_NE(text.find("SIGTERM"), std::string::npos);
+}
