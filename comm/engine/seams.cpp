@@ -1,16 +1,32 @@
 // Operations of the terminal view and of the file-transfer engine that the
-// engine calls. Until those subsystems exist, the display shows nothing and
-// a detected download request is only counted on the object.
+// engine calls. Until the terminal view exists, the display shows nothing.
+// A detected download request is counted on the object and handed to the
+// transfer engine once that engine has installed its starter.
 #include "comm_object.h"
+
+#include <atomic>
 
 namespace qelcomm {
 
+using DownloadStarter = void (*)(QcHandle object, const char* fileName);
+
+namespace {
+std::atomic<DownloadStarter> g_downloadStarter{nullptr};
+}
+
+// Called by the transfer engine when it is loaded.
+void SetDownloadStarter(DownloadStarter starter) { g_downloadStarter = starter; }
+
 void TerminalWrite(CommObjectData*, const std::uint8_t*, std::uint32_t) {}
 
-void Download(QcHandle object, const char*)
+void Download(QcHandle object, const char* fileName)
 {
-    if (CommObjectData* d = resolve(object))
-        ++d->downloadRequests;
+    CommObjectData* d = resolve(object);
+    if (!d)
+        return;
+    ++d->downloadRequests;
+    if (DownloadStarter start = g_downloadStarter.load())
+        start(object, fileName);
 }
 
 }  // namespace qelcomm
