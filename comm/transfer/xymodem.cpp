@@ -27,7 +27,9 @@ Task XyModem::run()
 {
     if (m_sending)
         co_return co_await sender();
-    co_return co_await (m_flags.batch ? ymodemReceiver() : xmodemReceiver());
+    if (m_flags.batch)
+        co_return co_await ymodemReceiver();
+    co_return co_await xmodemReceiver();
 }
 
 bool XyModem::cancelled()
@@ -259,7 +261,9 @@ Task XyModem::receiveBlock(std::uint32_t firstTimeoutMs)
         if (b == SOH || b == STX) {
             m_blockSize = b == STX ? 1024 : 128;
             const int number = co_await readByte(kInBlockTimeoutMs);
-            const int complement = number < 0 ? -1 : co_await readByte(kInBlockTimeoutMs);
+            int complement = -1;
+            if (number >= 0)
+                complement = co_await readByte(kInBlockTimeoutMs);
             bool good = true;
             if (number < 0 || complement < 0 || number + complement != 255) {
                 m_host.message("Sector number garbled");
@@ -276,7 +280,9 @@ Task XyModem::receiveBlock(std::uint32_t firstTimeoutMs)
             if (complete) {
                 if (m_flags.crc) {
                     const int hi = co_await readByte(kInBlockTimeoutMs);
-                    const int lo = hi < 0 ? -1 : co_await readByte(kInBlockTimeoutMs);
+                    int lo = -1;
+                    if (hi >= 0)
+                        lo = co_await readByte(kInBlockTimeoutMs);
                     if (lo < 0) {
                         complete = false;
                     } else if (good) {
