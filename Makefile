@@ -27,8 +27,16 @@ configure: deps $(BUILD_DIR)/CMakeCache.txt
 build: configure
 	cmake --build $(BUILD_DIR) -j$(JOBS)
 
+# With a display the main window opens on the demo configuration; without
+# one the same sessions run windowless until Ctrl+C.
+DEMO := $(CURDIR)/examples/demo.qcf
 run: build
-	$(BUILD_DIR)/bin/lintrel
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
+	  $(BUILD_DIR)/bin/lintrel "$(DEMO)"; \
+	else \
+	  echo "No display: running without windows (Ctrl+C stops)."; \
+	  $(BUILD_DIR)/bin/lintrel --headless "$(DEMO)"; \
+	fi
 
 test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS) --timeout 300

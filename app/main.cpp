@@ -2,6 +2,7 @@
 // machines without a display.
 #include "frm_main.h"
 #include "headless.h"
+#include "quit_signals.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -72,6 +73,10 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName("Lintrel");
     QApplication::setQuitOnLastWindowClosed(false);
     lintrel::frmMain w;
+    // A stop request (logout, kill) ends the program as closing it does,
+    // configuration saved.
+    lintrel::QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &lintrel::QuitSignals::quitRequested, &w, [&w] { w.close(); });
     w.Form_Load(file);
     w.showLoaded();
     return app.exec();

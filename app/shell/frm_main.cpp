@@ -139,9 +139,18 @@ void frmMain::Form_Load(const std::string& commandLine)
     buildTray();
 }
 
+// A session window larger than the frame is placed partly off its left or
+// top edge; keep its top left corner in view.
+void frmMain::keepReachable(QMdiSubWindow* sub)
+{
+    sub->move(std::max(0, sub->x()), std::max(0, sub->y()));
+}
+
 void frmMain::showLoaded()
 {
-    show();
+    show();   // places the session windows created while hidden
+    for (QMdiSubWindow* sub : m_mdi->subWindowList())
+        keepReachable(sub);
     Form_Resize();
 }
 
@@ -162,6 +171,7 @@ Session& frmMain::NewSession()
         std::erase(m_documents, doc);
     });
     sub->show();
+    keepReachable(sub);
     return doc->session();
 }
 

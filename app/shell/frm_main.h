@@ -16,6 +16,7 @@
 
 class QAction;
 class QMdiArea;
+class QMdiSubWindow;
 class QMenu;
 
 namespace lintrel {
@@ -81,6 +82,7 @@ private:
     void buildTray();
     void fillWindowMenu();
     void tile(bool horizontal);
+    static void keepReachable(QMdiSubWindow* sub);
     void arrangeIcons();
     bool passwordAccepted();
     void restorePlacement();

@@ -4,6 +4,8 @@
 #include "quit_signals.h"
 #include "startup.h"
 
+#include "kvd/kvd.h"
+
 #include <QCoreApplication>
 
 #include <iostream>
@@ -71,7 +73,8 @@ int runHeadless(const std::string& commandLine)
         QCoreApplication::quit();
     });
     const std::string path = file.empty() ? defaultConfigFile() : file;
-    std::cerr << "lintrel: running " << path << " without windows; stop with Ctrl+C" << std::endl;
+    std::cerr << "lintrel: running " << path << " without windows; stop with Ctrl+C\n"
+              << "lintrel: virtual ports appear in " << kvd::portFolder() << std::endl;
     runner.start(file);
     std::cerr << "lintrel: " << runner.sessionCount() << " session(s) loaded" << std::endl;
     QCoreApplication::exec();

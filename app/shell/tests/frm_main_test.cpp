@@ -264,11 +264,11 @@ TEST_F(MainWindow, MenusAndTheCloseItem)
     EXPECT_EQ(w.findChild<QAction*>("mnuFileNew")->shortcut(), QKeySequence("Ctrl+N"));
 
     w.findChild<QAction*>("mnuHelpContents")->trigger();
-    w.findChild<QAction*>("mnuToolsPing")->trigger();
+    w.findChild<QAction*>("mnuToolsResolve")->trigger();
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0].text,
               "Unable to display Help Contents. There is no Help associated with this project.");
-    EXPECT_EQ(messages[1].text, "The ping tool is not available in this build yet.");
+    EXPECT_EQ(messages[1].text, "The host name resolution tool is not available in this build yet.");
 }
 
 TEST_F(MainWindow, SessionWindowDrivesItsSessionOverARealPortAndTcp)

@@ -1,6 +1,8 @@
 // The windowless mode end to end: the built program on a generated file,
 // a pseudo-terminal mapped as COM3 at the serial end and a TCP peer on
 // 127.0.0.1 at the other.
+#include "startup.h"
+
 #include "pty_pair.h"
 #include "temp_dir.h"
 
@@ -67,7 +69,7 @@ protected:
 
     testsupport::TempDir home, ports;
     QProcess program;
-    std::string out;
+    std::string out, err;
 };
 
 }  // namespace
@@ -124,4 +126,17 @@ TEST_F(Headless, HelpDescribesTheCommandLine)
     const std::string text = output();
     EXPECT_NE(text.find("--headless [FILE]"), std::string::npos);
     EXPECT_NE(text.find("SIGTERM"), std::string::npos);
+}
+
+TEST_F(Headless, ARunningInstanceIsSeenByTheNextOne)
+{
+    const std::string file = home.file("idle.qcf");
+    std::ofstream(file, std::ios::binary) << "[Lintrel]\r\nNumSessions=1\r\n";
+    start({"--headless", QString::fromStdString(file)});
+    ASSERT_TRUE(pumpUntil([&] {
+        err += program.readAllStandardError().toStdString();
+        return err.find("session(s) loaded") != std::string::npos;
+    }));
+    // This process comes second: it must not reset the first one's ports.
+    EXPECT_TRUE(lintrel::anotherInstanceRunning());
 }
