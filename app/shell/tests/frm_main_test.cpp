@@ -186,6 +186,10 @@ TEST_F(MainWindow, MinimizedStartAndThePasswordOnRestore)
     EXPECT_TRUE(w.isMinimized());
     EXPECT_EQ(w.windowState(), kStateMinimized);
 
+    w.trayCallback(QSystemTrayIcon::Context);   // acted on only while minimized
+    EXPECT_TRUE(w.popupMenu()->isVisible());
+    w.popupMenu()->hide();
+
     w.Timer2_Timer();
     EXPECT_TRUE(w.WasMinimized);
     passwordAnswer = "pw";   // letter case counts
@@ -207,6 +211,8 @@ TEST_F(MainWindow, MinimizedStartAndThePasswordOnRestore)
     EXPECT_EQ(passwordPrompts, 3);
     EXPECT_FALSE(w.isMinimized());
     EXPECT_TRUE(w.isVisible());
+    w.trayCallback(QSystemTrayIcon::Context);
+    EXPECT_FALSE(w.popupMenu()->isVisible());
 
     // The notification menu's exit asks too; a wrong answer keeps it running.
     passwordAnswer = "nope";
