@@ -1,8 +1,9 @@
 // Operations of the terminal view and of the file-transfer engine that the
-// engine calls. Until the terminal view exists, the display shows nothing.
+// engine calls. The display hands bytes to the object's terminal.
 // A detected download request is counted on the object and handed to the
 // transfer engine once that engine has installed its starter.
 #include "comm_object.h"
+#include "terminal_registry.h"
 
 #include <atomic>
 
@@ -17,7 +18,10 @@ std::atomic<DownloadStarter> g_downloadStarter{nullptr};
 // Called by the transfer engine when it is loaded.
 void SetDownloadStarter(DownloadStarter starter) { g_downloadStarter = starter; }
 
-void TerminalWrite(CommObjectData*, const std::uint8_t*, std::uint32_t) {}
+void TerminalWrite(CommObjectData* d, const std::uint8_t* bytes, std::uint32_t count)
+{
+    terminal::displayBytes(d, bytes, count);
+}
 
 void Download(QcHandle object, const char* fileName)
 {
