@@ -6,7 +6,8 @@
 
 #include "qelcomm.h"
 
-// Display.
+// Display. TerminalWrite shows n bytes as received bytes are shown.
+QELCOMM_API void TerminalWrite(QcHandle object, const void* bytes, std::int32_t n);
 QELCOMM_API void TerminalPrintString(QcHandle object, const char* text);
 QELCOMM_API void qelbasPrint(QcHandle object, const char* text);
 QELCOMM_API void qelbasColor(QcHandle object, std::int32_t foreground, std::int32_t background);

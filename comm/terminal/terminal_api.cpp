@@ -181,6 +181,12 @@ bool sendTyped(QcHandle object, const std::string& text)
 using namespace qelcomm;
 using namespace qelcomm::terminal;
 
+QELCOMM_API void TerminalWrite(QcHandle object, const void* bytes, std::int32_t n)
+{
+    if (CommObjectData* d = resolve(object); d && bytes && n > 0)
+        displayBytes(d, static_cast<const std::uint8_t*>(bytes), std::uint32_t(n));
+}
+
 QELCOMM_API void TerminalPrintString(QcHandle object, const char* text)
 {
     if (CommObjectData* d = resolve(object); d && text)

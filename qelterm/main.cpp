@@ -1,0 +1,34 @@
+// qelterm: a terminal window on a serial port over the qelcomm6 library,
+// and a windowless renderer of captured terminal output.
+#include "options.h"
+#include "render.h"
+#include "window.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+
+#include <iostream>
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const qelterm::ParseResult parsed = qelterm::parseOptions(args);
+    if (!parsed.options) {
+        std::cerr << "qelterm: " << parsed.error << " (see qelterm --help)\n";
+        return 2;
+    }
+    const qelterm::Options& o = *parsed.options;
+    switch (o.mode) {
+    case qelterm::Options::Mode::Help:
+        std::cout << qelterm::kUsage;
+        return 0;
+    case qelterm::Options::Mode::Render: {
+        QCoreApplication app(argc, argv);
+        return qelterm::runRender(o);
+    }
+    case qelterm::Options::Mode::Window:
+        break;
+    }
+    QApplication app(argc, argv);
+    return qelterm::runWindow(o);
+}

@@ -1,0 +1,107 @@
+#include "options.h"
+
+#include <cstdlib>
+
+namespace qelterm {
+namespace {
+
+int emulationByName(const std::string& s)
+{
+    if (s == "tty") return 1;
+    if (s == "ansi") return 2;
+    if (s == "vt52") return 3;
+    if (s == "vt100") return 4;
+    return -1;
+}
+
+int endOfLineByName(const std::string& s)
+{
+    if (s == "nextline") return 0;
+    if (s == "donothing") return 1;
+    if (s == "wrapline") return 2;
+    if (s == "wrapscreen") return 3;
+    return -1;
+}
+
+bool parseSize(const std::string& s, int* columns, int* rows)
+{
+    const auto x = s.find('x');
+    if (x == std::string::npos || x == 0 || x + 1 >= s.size())
+        return false;
+    const std::string c = s.substr(0, x), r = s.substr(x + 1);
+    if (c.find_first_not_of("0123456789") != std::string::npos || r.find_first_not_of("0123456789") != std::string::npos
+        || c.size() > 5 || r.size() > 5)
+        return false;
+    *columns = std::atoi(c.c_str());
+    *rows = std::atoi(r.c_str());
+    return *columns >= 1 && *rows >= 1 && long(*columns) * long(*rows) < 65535;
+}
+
+}  // namespace
+
+const char* const kUsage =
+    "Usage: qelterm [--port PORT] [--settings S] [--emulation tty|ansi|vt52|vt100]\n"
+    "       qelterm render [--emulation E] [--size COLSxROWS]\n"
+    "                      [--eol nextline|donothing|wrapline|wrapscreen] [--attributes] FILE|-\n"
+    "       qelterm --help\n"
+    "\n"
+    "Without a command, opens a terminal window on PORT: a COM name (COM3, found\n"
+    "through the ports map) or a device path such as /dev/ttyUSB0. Defaults:\n"
+    "COM1, \"9600,n,8,1\", VT100. Keys typed in the window are sent to the port.\n"
+    "\n"
+    "render feeds the bytes of FILE (or standard input for -) through the\n"
+    "terminal without a port and prints the screen, one row a line; with\n"
+    "--attributes, an empty line and the attribute of every cell as hex bytes\n"
+    "follow. The last line is \"cursor ROW COL\" (0-based). Default 80x25, VT100,\n"
+    "next-line mode.\n";
+
+ParseResult parseOptions(const std::vector<std::string>& args)
+{
+    Options o;
+    std::size_t i = 0;
+    if (!args.empty() && args[0] == "render") {
+        o.mode = Options::Mode::Render;
+        ++i;
+    }
+    auto value = [&](const std::string& name, std::string* out) {
+        if (i + 1 >= args.size())
+            return false;
+        *out = args[++i];
+        (void)name;
+        return true;
+    };
+    for (; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        std::string v;
+        if (a == "--help" || a == "-h") {
+            o.mode = Options::Mode::Help;
+            return {o, {}};
+        } else if (a == "--emulation") {
+            if (!value(a, &v) || (o.emulation = emulationByName(v)) < 0)
+                return {{}, "bad --emulation value (tty, ansi, vt52 or vt100)"};
+        } else if (a == "--port" && o.mode == Options::Mode::Window) {
+            if (!value(a, &o.port) || o.port.empty())
+                return {{}, "--port needs a port name or device path"};
+        } else if (a == "--settings" && o.mode == Options::Mode::Window) {
+            if (!value(a, &o.settings))
+                return {{}, "--settings needs a settings text such as 9600,n,8,1"};
+        } else if (a == "--size" && o.mode == Options::Mode::Render) {
+            if (!value(a, &v) || !parseSize(v, &o.columns, &o.rows))
+                return {{}, "bad --size value (COLSxROWS, fewer than 65535 cells)"};
+        } else if (a == "--eol" && o.mode == Options::Mode::Render) {
+            if (!value(a, &v) || (o.endOfLine = endOfLineByName(v)) < 0)
+                return {{}, "bad --eol value (nextline, donothing, wrapline or wrapscreen)"};
+        } else if (a == "--attributes" && o.mode == Options::Mode::Render) {
+            o.attributes = true;
+        } else if (o.mode == Options::Mode::Render && o.file.empty() && (a == "-" || a.rfind("-", 0) != 0)) {
+            o.file = a;
+        } else {
+            return {{}, "unknown option: " + a};
+        }
+    }
+    if (o.mode == Options::Mode::Render && o.file.empty())
+        return {{}, "render needs a FILE or -"};
+    return {o, {}};
+}
+
+}  // namespace qelterm
