@@ -19,6 +19,11 @@ inline std::int32_t toEngineFlag(bool b) { return b ? -1 : 0; }
 struct ControlAccess {
     static void buildDispatch(CQelComm& c);
     static void setStoredDefaults(CQelComm& c);
+    // The terminal members: their table entries, the apply step's part and
+    // the terminal's end with the comm object.
+    static void bindTerminal(CQelComm& c);
+    static void applyTerminal(CQelComm& c);
+    static void releaseTerminal(CQelComm& c);
     // The engine's event callback (the pop-up object) and the procedure of
     // the window that receives command messages once the control is in place.
     static void onEngineEvent(QcHandle object, int controlId, int code);

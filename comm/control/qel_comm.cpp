@@ -43,6 +43,7 @@ void CQelComm::destroyObject()
 {
     if (m_hObject) {
         ::SetEventHandler(m_hObject, nullptr);
+        ControlAccess::releaseTerminal(*this);
         ::DestroyCommObject(m_hObject);
         m_hObject = 0;
     }
@@ -71,6 +72,7 @@ void CQelComm::ApplyProperties()
     const QcHandle o = m_hObject;
     ++m_loadDepth;
     ::SetAutoProcess(o, m_autoProcess);
+    ControlAccess::applyTerminal(*this);
     ::SetCarrierTimeOut(o, std::uint32_t(m_cdTimeOut));
     ::SetCommEcho(o, toEngineFlag(m_commEcho));
     ::SetCommPort(o, m_commPort);

@@ -351,6 +351,9 @@ void ControlAccess::buildDispatch(CQelComm& c)
         r = it == p->m_commandState.end() ? Variant(std::int32_t(0)) : it->second;
         return p->ok();
     });
+
+    // The terminal members replace their stored entries.
+    ControlAccess::bindTerminal(c);
 }
 
 }  // namespace qelcomm::control

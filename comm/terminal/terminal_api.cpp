@@ -124,6 +124,11 @@ std::shared_ptr<Terminal> terminalOf(QcHandle object)
     return e ? e->terminal : nullptr;
 }
 
+void releaseTerminal(QcHandle object)
+{
+    registry().erase(object);
+}
+
 void displayBytes(CommObjectData* d, const std::uint8_t* bytes, std::uint32_t n)
 {
     if (!d || n == 0)

@@ -19,6 +19,10 @@ namespace qelcomm::terminal {
 // The object's terminal, or null for a handle that is not a comm object.
 std::shared_ptr<Terminal> terminalOf(QcHandle object);
 
+// Ends the object's terminal now (its capture file is closed) rather than
+// when the object is found gone.
+void releaseTerminal(QcHandle object);
+
 // Display seam: the bytes, then any answers to the port.
 void displayBytes(CommObjectData* d, const std::uint8_t* bytes, std::uint32_t n);
 
