@@ -1,30 +1,6 @@
 #include "session_fixture.h"
 
-#include "win/win.h"
-
-#include <QCoreApplication>
-
-#include <chrono>
-#include <thread>
-
 namespace sessiontest {
-
-bool pumpUntil(const std::function<bool()>& pred, int ms)
-{
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() >= until)
-            return false;
-        win::pumpMessages();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
-void pumpFor(int ms)
-{
-    pumpUntil([] { return false; }, ms);
-}
 
 TcpPeerServer::TcpPeerServer()
 {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "global_options.h"
+#include "pump.h"
 #include "session.h"
 #include "session_host.h"
 
@@ -34,9 +35,8 @@ public:
     void showClientOptions() override { if (clientDialog) clientDialog(); }
 };
 
-// Pumps Qt events until pred holds or ms passed.
-bool pumpUntil(const std::function<bool()>& pred, int ms = 5000);
-void pumpFor(int ms);
+using testsupport::pumpFor;
+using testsupport::pumpUntil;
 
 // A TCP server on 127.0.0.1 that keeps every accepted connection.
 class TcpPeerServer {

@@ -15,23 +15,6 @@ void recordEvent(QcHandle object, int, int code)
         g_onEvent(object, code);
 }
 
-bool pumpUntil(const std::function<bool()>& pred, int ms)
-{
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() >= until)
-            return false;
-        win::pumpMessages();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
-void pumpFor(int ms)
-{
-    pumpUntil([] { return false; }, ms);
-}
-
 void EngineTest::SetUp()
 {
     g_events.clear();

@@ -4,6 +4,7 @@
 
 #include "comm_object.h"
 #include "pty_pair.h"
+#include "pump.h"
 #include "serial/loopback.h"
 
 #include <gtest/gtest.h>
@@ -22,8 +23,8 @@ extern std::function<void(QcHandle, int)> g_onEvent;
 void recordEvent(QcHandle object, int controlId, int code);
 
 // Pumps messages until pred() holds or ms pass; returns pred().
-bool pumpUntil(const std::function<bool()>& pred, int ms);
-void pumpFor(int ms);
+using testsupport::pumpFor;
+using testsupport::pumpUntil;
 
 class EngineTest : public ::testing::Test {
 protected:
