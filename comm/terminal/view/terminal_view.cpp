@@ -1,0 +1,317 @@
+#include "terminal_view.h"
+
+#include "color_filter.h"
+#include "cp437.h"
+#include "terminal_registry.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+
+#include <algorithm>
+
+namespace qelcomm::terminal {
+namespace {
+
+// The 16 PC colours in TerminalColor order.
+const QColor kPalette[16] = {
+    {0, 0, 0},       {0, 0, 170},     {0, 170, 0},     {0, 170, 170},
+    {170, 0, 0},     {170, 0, 170},   {170, 85, 0},    {170, 170, 170},
+    {85, 85, 85},    {85, 85, 255},   {85, 255, 85},   {85, 255, 255},
+    {255, 85, 85},   {255, 85, 255},  {255, 255, 85},  {255, 255, 255},
+};
+
+bool selected(const Terminal& t, int row, int column)
+{
+    const CellPos a = t.selectionAnchor(), e = t.selectionEnd();
+    if (row < a.row || row > e.row)
+        return false;
+    if (row == a.row && column < a.column)
+        return false;
+    if (row == e.row && column >= e.column)
+        return false;
+    return true;
+}
+
+std::optional<Key> keyOf(const QKeyEvent* e)
+{
+    const bool keypad = e->modifiers() & Qt::KeypadModifier;
+    if (keypad && e->key() >= Qt::Key_0 && e->key() <= Qt::Key_9)
+        return Key(int(Key::Keypad0) + (e->key() - Qt::Key_0));
+    switch (e->key()) {
+    case Qt::Key_Left: return Key::Left;
+    case Qt::Key_Up: return Key::Up;
+    case Qt::Key_Right: return Key::Right;
+    case Qt::Key_Down: return Key::Down;
+    case Qt::Key_Backspace: return Key::Backspace;
+    case Qt::Key_Home: return Key::Home;
+    case Qt::Key_F1: return Key::F1;
+    case Qt::Key_F2: return Key::F2;
+    case Qt::Key_F3: return Key::F3;
+    case Qt::Key_F4: return Key::F4;
+    default: return std::nullopt;
+    }
+}
+
+}  // namespace
+
+TerminalView::TerminalView(QcHandle object, QWidget* parent)
+    : QAbstractScrollArea(parent), m_object(object), m_terminal(terminalOf(object))
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setStyleHint(QFont::TypeWriter);
+    setFont(font);
+    const QFontMetrics fm(font);
+    m_cellWidth = std::max(1, fm.horizontalAdvance(QLatin1Char('x')));
+    m_cellHeight = std::max(1, fm.height());
+    m_ascent = fm.ascent();
+    setFocusPolicy(Qt::StrongFocus);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    viewport()->setCursor(Qt::IBeamCursor);
+    setAttribute(Qt::WA_InputMethodEnabled, false);
+    if (m_terminal) {
+        m_savedHost = m_terminal->host;
+        m_terminal->host.postRepaint = [this] {
+            QMetaObject::invokeMethod(this, &TerminalView::flushRepaint, Qt::QueuedConnection);
+        };
+        m_terminal->host.repaintNow = [this] { flushRepaint(); };
+        m_terminal->host.beep = [] { QApplication::beep(); };
+    }
+    syncScrollBars();
+}
+
+TerminalView::~TerminalView()
+{
+    if (m_terminal) {
+        TerminalHost& h = m_terminal->host;
+        h.postRepaint = m_savedHost.postRepaint;
+        h.repaintNow = m_savedHost.repaintNow;
+        h.beep = m_savedHost.beep;
+    }
+}
+
+QSize TerminalView::terminalSize() const
+{
+    if (!m_terminal)
+        return {80 * m_cellWidth, 25 * m_cellHeight};
+    int w = m_terminal->columns() * m_cellWidth + 2 * frameWidth();
+    const int h = m_terminal->rows() * m_cellHeight + 2 * frameWidth();
+    if (m_terminal->scrollRows() > 0)
+        w += verticalScrollBar()->sizeHint().width();
+    return {w, h};
+}
+
+CellPos TerminalView::cellAt(QPoint p) const
+{
+    CellPos c;
+    if (!m_terminal)
+        return c;
+    const int top = m_terminal->viewTop();
+    c.row = std::clamp(p.y() / m_cellHeight + top, top, m_terminal->rows() - 1);
+    c.column = std::clamp((std::max(0, p.x()) + m_terminal->viewLeft() * m_cellWidth) / m_cellWidth, 0, m_terminal->columns());
+    return c;
+}
+
+void TerminalView::flushRepaint()
+{
+    if (!m_terminal)
+        return;
+    int first, last;
+    m_terminal->takeDirty(&first, &last);
+    applyAutoSize();
+    syncScrollBars();
+    if (first > last)
+        return;
+    const int top = m_terminal->viewTop();
+    const QRect rows(0, (first - top) * m_cellHeight, viewport()->width(), (last - first + 1) * m_cellHeight);
+    viewport()->update(rows.intersected(viewport()->rect()));
+}
+
+void TerminalView::applyAutoSize()
+{
+    const std::int32_t mode = m_terminal->autoSize();
+    QSize want;
+    if (mode == AutoSize_Terminal)
+        want = terminalSize();
+    else if (mode == AutoSize_Parent && parentWidget())
+        want = parentWidget()->contentsRect().size();
+    if (mode != AutoSize_None && want.isValid() && (mode != m_appliedAutoSize || want != m_appliedSize))
+        resize(want);
+    m_appliedAutoSize = mode;
+    m_appliedSize = want;
+}
+
+void TerminalView::syncScrollBars()
+{
+    if (!m_terminal || m_syncing)
+        return;
+    m_syncing = true;
+    const int visibleRows = std::max(1, viewport()->height() / m_cellHeight);
+    const int visibleColumns = std::max(1, viewport()->width() / m_cellWidth);
+    m_terminal->setViewExtent(visibleColumns, visibleRows);
+    QScrollBar* v = verticalScrollBar();
+    v->setRange(-m_terminal->scrollRows(), std::max(0, m_terminal->rows() - visibleRows));
+    v->setPageStep(visibleRows);
+    v->setValue(m_terminal->viewTop());
+    QScrollBar* h = horizontalScrollBar();
+    h->setRange(0, std::max(0, m_terminal->columns() - visibleColumns));
+    h->setPageStep(visibleColumns);
+    h->setValue(m_terminal->viewLeft());
+    setVerticalScrollBarPolicy(m_terminal->verticalScrollBar() ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    setHorizontalScrollBarPolicy(m_terminal->horizontalScrollBar() ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    m_syncing = false;
+}
+
+void TerminalView::scrollContentsBy(int, int)
+{
+    if (!m_terminal || m_syncing)
+        return;
+    m_terminal->setViewOrigin(verticalScrollBar()->value(), horizontalScrollBar()->value());
+    viewport()->update();
+}
+
+void TerminalView::resizeEvent(QResizeEvent* e)
+{
+    QAbstractScrollArea::resizeEvent(e);
+    syncScrollBars();
+}
+
+void TerminalView::paintEvent(QPaintEvent* e)
+{
+    QPainter p(viewport());
+    p.setFont(font());
+    const QRect area = e->rect();
+    if (!m_terminal || !m_terminal->hasScreen()) {
+        p.fillRect(area, kPalette[0]);
+        return;
+    }
+    const Terminal& t = *m_terminal;
+    const Screen& s = t.screen();
+    const int top = t.viewTop(), left = t.viewLeft();
+    const int firstRow = area.top() / m_cellHeight, lastRow = area.bottom() / m_cellHeight;
+    p.fillRect(area, kPalette[filterAttribute(t.color(), t.colorFilter()) >> 4]);
+    for (int vr = firstRow; vr <= lastRow; ++vr) {
+        const int row = top + vr;
+        const std::uint8_t* chars = s.viewChars(row);
+        const std::uint8_t* attrs = s.viewAttrs(row);
+        if (!chars)
+            continue;
+        const int y = vr * m_cellHeight;
+        // Runs of cells with one look are drawn together.
+        for (int c = left; c < s.columns();) {
+            std::uint8_t a = filterAttribute(attrs[c], t.colorFilter());
+            const bool sel = selected(t, row, c);
+            int end = c + 1;
+            while (end < s.columns() && filterAttribute(attrs[end], t.colorFilter()) == a
+                   && selected(t, row, end) == sel)
+                ++end;
+            if (sel)
+                a = std::uint8_t(~a);
+            const QRect cells((c - left) * m_cellWidth, y, (end - c) * m_cellWidth, m_cellHeight);
+            p.fillRect(cells, kPalette[a >> 4]);
+            QString text(end - c, QChar(' '));
+            for (int i = c; i < end; ++i)
+                text[i - c] = QChar(kCp437[chars[i]]);
+            p.setPen(kPalette[a & 15]);
+            for (int i = 0; i < text.size(); ++i)
+                if (text[i] != QChar(' '))
+                    p.drawText(cells.left() + i * m_cellWidth, y + m_ascent, QString(text[i]));
+            c = end;
+        }
+    }
+    // The caret: 2 pixels wide, one cell high, at the cursor.
+    if (hasFocus() && t.cursorColumn() >= left) {
+        const int x = (std::min(t.cursorColumn(), s.columns()) - left) * m_cellWidth;
+        const int y = (t.cursorRow() - top) * m_cellHeight;
+        p.fillRect(QRect(x, y, 2, m_cellHeight), kPalette[filterAttribute(t.color(), t.colorFilter()) & 15]);
+    }
+}
+
+void TerminalView::focusInEvent(QFocusEvent* e)
+{
+    QAbstractScrollArea::focusInEvent(e);
+    viewport()->update();
+}
+
+void TerminalView::focusOutEvent(QFocusEvent* e)
+{
+    QAbstractScrollArea::focusOutEvent(e);
+    viewport()->update();
+}
+
+// Keys the view handles itself: the scroll-back pages and Escape back to
+// the screen.
+bool TerminalView::handleViewKey(QKeyEvent* e)
+{
+    Terminal& t = *m_terminal;
+    if (e->key() == Qt::Key_PageUp || e->key() == Qt::Key_PageDown) {
+        const int page = std::max(1, verticalScrollBar()->pageStep());
+        t.setViewOrigin(t.viewTop() + (e->key() == Qt::Key_PageUp ? -page : page), t.viewLeft());
+    } else if (e->key() == Qt::Key_Escape && t.viewTop() < 0) {
+        t.followCursor(false, true);
+    } else {
+        return false;
+    }
+    syncScrollBars();
+    viewport()->update();
+    return true;
+}
+
+void TerminalView::keyPressEvent(QKeyEvent* e)
+{
+    if (!m_terminal) {
+        e->ignore();
+        return;
+    }
+    if (handleViewKey(e))
+        return;
+    bool sent = false;
+    if (const auto key = keyOf(e))
+        sent = sendKey(m_object, *key, e->modifiers() & Qt::ControlModifier);
+    // Ctrl with a letter is its control code, whatever text the platform gives.
+    const bool ctrl = e->modifiers() & Qt::ControlModifier;
+    if (!sent && ctrl && e->key() >= Qt::Key_A && e->key() <= Qt::Key_Z)
+        sent = sendTyped(m_object, std::string(1, char(e->key() - Qt::Key_A + 1)));
+    else if (!sent && e->key() != Qt::Key_Backspace && !e->text().isEmpty())
+        sent = sendTyped(m_object, e->text().toLatin1().toStdString());
+    if (!sent) {
+        e->ignore();
+        return;
+    }
+    syncScrollBars();
+    viewport()->update();
+}
+
+void TerminalView::mousePressEvent(QMouseEvent* e)
+{
+    if (!m_terminal || e->button() != Qt::LeftButton)
+        return QAbstractScrollArea::mousePressEvent(e);
+    setFocus(Qt::MouseFocusReason);
+    const CellPos at = cellAt(e->position().toPoint());
+    if (!(e->modifiers() & Qt::ShiftModifier))
+        m_dragAnchor = at;
+    else if (!m_selecting)
+        m_dragAnchor = m_terminal->selectionAnchor();
+    m_terminal->setSelection(m_dragAnchor, at);
+    m_selecting = true;
+    viewport()->update();
+}
+
+void TerminalView::mouseMoveEvent(QMouseEvent* e)
+{
+    if (!m_terminal || !m_selecting || !(e->buttons() & Qt::LeftButton))
+        return;
+    m_terminal->setSelection(m_dragAnchor, cellAt(e->position().toPoint()));
+    viewport()->update();
+}
+
+void TerminalView::mouseReleaseEvent(QMouseEvent* e)
+{
+    if (e->button() == Qt::LeftButton)
+        m_selecting = false;
+}
+
+}  // namespace qelcomm::terminal
