@@ -15,6 +15,7 @@ void initialiseRecord(CommObjectData* d, win::Hwnd hwnd)
     d->window = hwnd;
     for (int i = 0; i < 256; ++i)
         d->translation[std::size_t(i)] = std::uint8_t(i);
+    d->modemOptions = DefaultModemOptions();
     ++g_objectCounter;
     d->name = "QelComm" + std::to_string(g_objectCounter);
 }

@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace qelcomm {
 
@@ -102,6 +103,8 @@ struct CommObjectData {
     QcEventHandler eventCallback = nullptr;
     QcIdleLoop idleCallback = nullptr;
     std::uint32_t dialTimeOut = 30000;
+    std::int32_t dialMode = 0;   // 0 tone, 1 pulse
+    std::int32_t dialing = 0;    // set while Dial waits for the modem's answer
     std::int32_t shutDown = 0;
     win::Hwnd eventWindow = 0;
     std::uint32_t lastError = 0;
@@ -113,6 +116,8 @@ struct CommObjectData {
     std::int32_t spyInput = 0;
     std::int32_t spyOutput = 0;
     std::array<std::uint8_t, 256> translation{};
+    // Modem title, commands and speed, one string per field (modem_options.h).
+    std::vector<std::string> modemOptions;
     std::string name;
     std::string transferPath;
     void* owner = nullptr;
@@ -158,6 +163,9 @@ void CheckModemLines(QcHandle object);
 void CheckLineErrors(QcHandle object);
 void DispatchLineErrors(QcHandle object, std::uint32_t mask);
 void FireCommEvent(QcHandle object, std::int32_t code);
+
+// The built-in modem entry's fields (the modem dialer).
+std::vector<std::string> DefaultModemOptions();
 
 // Other subsystems' operations the engine calls. The terminal view and the
 // transfer engine are not built yet: the display is a no-op and a detected
