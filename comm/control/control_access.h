@@ -24,6 +24,9 @@ struct ControlAccess {
     static void bindTerminal(CQelComm& c);
     static void applyTerminal(CQelComm& c);
     static void releaseTerminal(CQelComm& c);
+    // The modem members and their part of the apply step.
+    static void bindModem(CQelComm& c);
+    static void applyModem(CQelComm& c);
     // The engine's event callback (the pop-up object) and the procedure of
     // the window that receives command messages once the control is in place.
     static void onEngineEvent(QcHandle object, int controlId, int code);

@@ -85,6 +85,7 @@ void CQelComm::ApplyProperties()
     ::SetInputTimeOut(o, std::uint32_t(m_inTimeOut));
     ::SetOutputTimeOut(o, std::uint32_t(m_outTimeOut));
     ::SetLookUpTimeOut(o, std::uint32_t(m_lookUpTimeOut));
+    ControlAccess::applyModem(*this);
     ::SetNullDiscard(o, toEngineFlag(m_nullDiscard));
     ::SetOutBufferSize(o, m_outBufferSize);
     ::SetParityReplace(o, m_parityReplace);

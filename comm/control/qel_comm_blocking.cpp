@@ -9,6 +9,7 @@
 
 #include "comm_object.h"
 #include "control_access.h"
+#include "control_guard.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -28,7 +29,6 @@ std::string format2(const char* pattern, const std::string& a, const std::string
     return text;
 }
 
-constexpr const char* kBusyText = "Cannot access the %s property until the %s property has returned.";
 constexpr const char* kAutoReceiveText = "Cannot access the %s property while AutoReceive is True.";
 constexpr const char* kOutputFailedText =
     "Cannot write to the communications port.  Increase the value of the OutTimeOut property.";
@@ -36,38 +36,6 @@ constexpr const char* kOutputLineFailedText =
     "The OutputBuffer is full.  Increase the value of the OutTimeOut property.";
 
 }  // namespace
-
-// Takes the busy slot for one member, or reports who holds it. Releases it
-// on every way out unless the control was destroyed meanwhile.
-class CQelComm::Guard {
-public:
-    Guard(CQelComm& c, const char* member) : m_control(c), m_alive(c.m_alive)
-    {
-        if (!c.m_busyProperty.empty()) {
-            m_error = c.fail(kErrorBlocked, format2(kBusyText, member, c.m_busyProperty));
-            return;
-        }
-        c.m_busyProperty = member;
-        m_taken = true;
-    }
-    ~Guard()
-    {
-        if (m_taken && *m_alive)
-            m_control.m_busyProperty.clear();
-    }
-    Guard(const Guard&) = delete;
-    Guard& operator=(const Guard&) = delete;
-
-    bool refused() const { return !m_taken; }
-    const ErrorInfo& error() const { return m_error; }
-    bool alive() const { return *m_alive; }
-
-private:
-    CQelComm& m_control;
-    std::shared_ptr<bool> m_alive;
-    bool m_taken = false;
-    ErrorInfo m_error;
-};
 
 ErrorInfo CQelComm::checkAutoReceive(const char* member)
 {
