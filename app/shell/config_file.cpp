@@ -7,6 +7,8 @@
 
 #include "profile/profile.h"
 
+#include <QFile>
+
 #include <cmath>
 #include <cstdio>
 
@@ -196,9 +198,24 @@ void getprofilesettings(SessionWorkspace& w, const std::string& file)
     }
 }
 
+// The file holds the password in plain text: readable by its owner only,
+// from the moment it exists.
+static void makeOwnerOnly(const std::string& path)
+{
+    const QString name = QString::fromStdString(path);
+    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    if (!QFile::exists(name)) {
+        QFile f(name);
+        if (f.open(QIODevice::WriteOnly, ownerOnly))
+            return;
+    }
+    QFile::setPermissions(name, ownerOnly);
+}
+
 void writeprofilesettings(SessionWorkspace& w, const std::string& file)
 {
     const std::string path = resolve(file);
+    makeOwnerOnly(path);
     const Profile g(path, kGlobal);
     const GlobalOptionsRecord& o = GlobalOptions;
     g.write("NumSessions", long(w.sessionCount()));

@@ -16,7 +16,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QSettings>
-#include <QStyle>
+#include <QIcon>
 
 #include <cmath>
 
@@ -36,7 +36,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
 {
     setObjectName("frmMain");
     setWindowTitle("Lintrel");
-    setWindowIcon(style()->standardIcon(QStyle::SP_ComputerIcon));
+    setWindowIcon(QIcon(":/lintrel/lintrel.svg"));
     m_mdi = new QMdiArea;
     m_mdi->setObjectName("mdiArea");
     // Scroll bars let the frame be smaller than its session windows.
@@ -129,6 +129,7 @@ void frmMain::buildTray()
 void frmMain::Form_Load(const std::string& commandLine)
 {
     const std::string file = commandLineFile(commandLine);
+    takeRunOnceStart();
     enterProgramFolder();
     EnsureFileAssociation("Lintrel.Configuration", ".qcf");
     restorePlacement();

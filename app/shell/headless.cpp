@@ -2,6 +2,7 @@
 
 #include "config_file.h"
 #include "quit_signals.h"
+#include "registration.h"
 #include "startup.h"
 
 #include "kvd/kvd.h"
@@ -64,6 +65,7 @@ void HeadlessRunner::messageBox(const std::string& text, const std::string& titl
 int runHeadless(const std::string& commandLine)
 {
     const std::string file = commandLineFile(commandLine);
+    takeRunOnceStart();
     enterProgramFolder();
     HeadlessRunner runner(std::cout, std::cerr);
     QuitSignals quitSignals;

@@ -1,9 +1,8 @@
 #include "shell_dialogs.h"
+#include "frm_password.h"
 #include "shell_tools.h"
 
 #include <QFileDialog>
-#include <QInputDialog>
-#include <QLineEdit>
 #include <QMessageBox>
 
 namespace lintrel {
@@ -36,13 +35,23 @@ ShellDialogs makeDefaults()
             return QString();
         return dlg.selectedFiles().first();
     };
-    // A minimal prompt until the password dialogs have their own forms.
-    d.enterPassword = [](QWidget* parent) {
-        bool ok = false;
-        const QString text = QInputDialog::getText(parent, "Lintrel Password", "Enter Password:",
-                                                   QLineEdit::Password, QString(), &ok);
-        return ok ? text : QString();
+    // Executable files first (there are no .EXE files here), then all.
+    d.programFile = [](QWidget* parent) {
+        QFileDialog dlg(parent);
+        dlg.setAcceptMode(QFileDialog::AcceptOpen);
+        dlg.setFileMode(QFileDialog::ExistingFile);
+        dlg.setFilter(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Executable | QDir::AllDirs);
+        dlg.setNameFilters({"Programs (*)", "All Files (*)"});
+        QObject::connect(&dlg, &QFileDialog::filterSelected, &dlg, [&dlg](const QString& f) {
+            dlg.setFilter(f.startsWith("Programs")
+                              ? QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Executable | QDir::AllDirs
+                              : QDir::AllEntries | QDir::NoDotAndDotDot | QDir::AllDirs);
+        });
+        if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+            return QString();
+        return dlg.selectedFiles().first();
     };
+    d.enterPassword = [](QWidget* parent) { return QString::fromStdString(askPassword(parent)); };
     return d;
 }
 

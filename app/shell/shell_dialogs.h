@@ -1,5 +1,5 @@
 // The modal pieces the shell shows: message boxes, the configuration file
-// dialog and the enter-password prompt.  Each is a replaceable function so
+// dialog, the program file dialog and the enter-password prompt.  Each is a replaceable function so
 // tests can answer them without a person at the screen; the defaults show
 // the real dialogs.
 #pragma once
@@ -19,6 +19,8 @@ struct ShellDialogs {
     // The file dialog with the configuration file filter; save = a save
     // dialog with the default extension "qcf".  Empty when cancelled.
     std::function<QString(QWidget* parent, bool save)> configFile;
+    // "Browse..." of the options dialog: a program file, empty when cancelled.
+    std::function<QString(QWidget* parent)> programFile;
     // The enter-password prompt; empty when cancelled.
     std::function<QString(QWidget* parent)> enterPassword;
 };

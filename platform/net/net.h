@@ -20,8 +20,10 @@ std::vector<std::string> lookupHost(const std::string& name);
 // First IPv4 address of a host name, or empty when it cannot be resolved.
 std::string resolveHostAddress(const std::string& name);
 
-// The host's IPv4 addresses by resolving its own name; 127.0.0.1 when
-// the lookup gives none, so a caller always has an address to offer.
+// The IPv4 addresses of the host's interfaces that are up, in the order
+// the system lists them, without duplicates.  Loopback addresses only when
+// there is no other; 127.0.0.1 when the system lists none at all, so a
+// caller always has an address to offer.
 std::vector<std::string> listLocalAddresses();
 
 // Dotted decimal <-> address as a host-order 32-bit value.

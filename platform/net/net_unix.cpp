@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -54,9 +56,21 @@ std::string resolveHostAddress(const std::string& name)
 
 std::vector<std::string> listLocalAddresses()
 {
-    std::vector<std::string> out;
-    std::string name = localHostName();
-    if (!name.empty()) out = lookupHost(name);
+    // The interfaces' own addresses: resolving the host name would give
+    // whatever /etc/hosts says (often only a loopback address).
+    std::vector<std::string> out, loopback;
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) == 0) {
+        for (ifaddrs* p = list; p; p = p->ifa_next) {
+            if (!p->ifa_addr || p->ifa_addr->sa_family != AF_INET || !(p->ifa_flags & IFF_UP)) continue;
+            auto* sin = reinterpret_cast<sockaddr_in*>(p->ifa_addr);
+            std::string text = formatDotted(ntohl(sin->sin_addr.s_addr));
+            auto& into = (p->ifa_flags & IFF_LOOPBACK) ? loopback : out;
+            if (std::find(into.begin(), into.end(), text) == into.end()) into.push_back(text);
+        }
+        freeifaddrs(list);
+    }
+    if (out.empty()) out = loopback;
     if (out.empty()) out.push_back("127.0.0.1");
     return out;
 }

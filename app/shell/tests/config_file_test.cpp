@@ -41,6 +41,9 @@ class ConfigFile : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        ::setenv("LINTREL_REGISTRY_DIR", dir.file("registry").c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+        ::setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
         GlobalOptions = {};
         IoOptionTransfer = {};
     }

@@ -73,6 +73,8 @@ protected:
         ::setenv("LINTREL_HOME", home.path().c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
         ::setenv("LINTREL_PORT_DIR", ports.path().c_str(), 1);
+        ::setenv("XDG_DATA_HOME", data.path().c_str(), 1);
+        ::setenv("LINTREL_REGISTRY_DIR", config.file("registry").c_str(), 1);
         GlobalOptions = {};
         IoOptionTransfer = {};
         ShellDialogs& d = shellDialogs();
@@ -111,7 +113,7 @@ protected:
         return widget;
     }
 
-    testsupport::TempDir home, config, ports;
+    testsupport::TempDir home, config, ports, data;
     std::vector<Message> messages;
     std::vector<bool> fileDialogs;
     QString fileAnswer;
@@ -270,11 +272,9 @@ TEST_F(MainWindow, MenusAndTheCloseItem)
     EXPECT_EQ(w.findChild<QAction*>("mnuFileNew")->shortcut(), QKeySequence("Ctrl+N"));
 
     w.findChild<QAction*>("mnuHelpContents")->trigger();
-    w.findChild<QAction*>("mnuToolsResolve")->trigger();
-    ASSERT_EQ(messages.size(), 2u);
+    ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text,
               "Unable to display Help Contents. There is no Help associated with this project.");
-    EXPECT_EQ(messages[1].text, "The host name resolution tool is not available in this build yet.");
 }
 
 TEST_F(MainWindow, SessionWindowDrivesItsSessionOverARealPortAndTcp)

@@ -1,5 +1,8 @@
 #include "net/net.h"
 
+#include <QNetworkInterface>
+#include <set>
+
 #include <gtest/gtest.h>
 
 using namespace lt::net;
@@ -38,4 +41,21 @@ TEST(Lookup, LocalAddressesAreDistinctDottedIPv4)
         EXPECT_TRUE(parseDotted(addrs[i])) << addrs[i];
         for (std::size_t j = i + 1; j < addrs.size(); ++j) EXPECT_NE(addrs[i], addrs[j]);
     }
+}
+
+TEST(Lookup, LocalAddressesAreTheInterfacesWithLoopbackOnlyAlone)
+{
+    // Qt reads the interfaces through netlink: an independent account.
+    std::set<std::string> others, loop;
+    for (const QNetworkInterface& i : QNetworkInterface::allInterfaces()) {
+        if (!(i.flags() & QNetworkInterface::IsUp)) continue;
+        for (const QNetworkAddressEntry& e : i.addressEntries()) {
+            if (e.ip().protocol() != QAbstractSocket::IPv4Protocol) continue;
+            ((i.flags() & QNetworkInterface::IsLoopBack) ? loop : others).insert(e.ip().toString().toStdString());
+        }
+    }
+    const auto addrs = listLocalAddresses();
+    const std::set<std::string> got(addrs.begin(), addrs.end());
+    EXPECT_EQ(got.size(), addrs.size());
+    EXPECT_EQ(got, others.empty() ? loop : others);
 }
