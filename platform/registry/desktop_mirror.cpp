@@ -242,7 +242,7 @@ void mirrorFileTypes(const Store& classes)
                             "\nExec=" + escapeValue(desktopExec(commandArguments(command))) + "\n";
         if (!icon.empty())
             entry += "Icon=" + escapeValue(icon) + "\n";
-        entry += "MimeType=" + type + ";\nTerminal=false\nNoDisplay=false\nCategories=Network;Utility;\n";
+        entry += "MimeType=" + type + ";\nTerminal=false\nNoDisplay=false\nCategories=Network;\n";
         entry += std::string(kMarker) + "=" + progId + "\n";
         apps |= writeIfChanged(dataHome() + "/applications/" + desktop, entry);
 
