@@ -1,5 +1,5 @@
-// Dialogs of the Tools and File menus that live in their own folders.  The
-// main window calls these; each opens its dialog modally over parent.
+// The dialogs of the Tools and File menus and of the session window's
+// "I/O Options..." button; each opens modally over parent.
 #pragma once
 
 class QWidget;
@@ -14,7 +14,8 @@ void showSetPasswordDialog(QWidget* parent); // File > "Password..."
 void showServerOptionsDialog(QWidget* parent);
 void showClientOptionsDialog(QWidget* parent);
 
-// Tells that a dialog is not part of this build yet.
+// Tells that a dialog is not part of this build (the ping tool's folder
+// may be left out).
 void notYet(QWidget* parent, const char* what);
 
 }  // namespace lintrel
