@@ -1,7 +1,10 @@
 // The windowless mode end to end: the built program on a generated file,
 // a pseudo-terminal mapped as COM3 at the serial end and a TCP peer on
 // 127.0.0.1 at the other.
+#include "registration.h"
 #include "startup.h"
+
+#include "registry/desktop_mirror.h"
 
 #include "pty_pair.h"
 #include "temp_dir.h"
@@ -14,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -139,4 +143,27 @@ TEST_F(Headless, ARunningInstanceIsSeenByTheNextOne)
     }));
     // This process comes second: it must not reset the first one's ports.
     EXPECT_TRUE(lintrel::anotherInstanceRunning());
+}
+
+TEST_F(Headless, AStartFromTheRunOnceEntryUsesItUp)
+{
+    ::setenv("LINTREL_REGISTRY_DIR", home.file("registry").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", home.file("config").c_str(), 1);
+    ASSERT_TRUE(lintrel::SetStartEntry(true, "Lintrel", LINTREL_BINARY, true, false));
+    const std::string autostart = lt::registry::autostartFile("Lintrel");
+    ASSERT_NE(readFile(autostart).find("LT_RUNONCE_VALUE=Lintrel"), std::string::npos);
+
+    ::setenv(lt::registry::kRunOnceVariable, "Lintrel", 1);
+    const std::string file = home.file("idle.qcf");
+    std::ofstream(file, std::ios::binary) << "[Lintrel]\r\nNumSessions=1\r\n";
+    start({"--headless", QString::fromStdString(file)});
+    ::unsetenv(lt::registry::kRunOnceVariable);
+    ASSERT_TRUE(pumpUntil([&] {
+        err += program.readAllStandardError().toStdString();
+        return err.find("session(s) loaded") != std::string::npos;
+    }));
+    EXPECT_EQ(lintrel::ReadRegistryString(lt::registry::HKEY_CURRENT_USER, lt::registry::kRunOnceKey,
+                                          "Lintrel", "gone"),
+              "gone");
+    EXPECT_EQ(readFile(autostart), "");
 }
