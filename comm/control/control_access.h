@@ -19,14 +19,18 @@ inline std::int32_t toEngineFlag(bool b) { return b ? -1 : 0; }
 struct ControlAccess {
     static void buildDispatch(CQelComm& c);
     static void setStoredDefaults(CQelComm& c);
-    // The terminal members: their table entries, the apply step's part and
-    // the terminal's end with the comm object.
+    // The terminal members: their table entries, the terminal's value of
+    // the four AutoScroll switches and the terminal's end with the comm object.
     static void bindTerminal(CQelComm& c);
-    static void applyTerminal(CQelComm& c);
+    static std::int32_t autoScrollValue(const CQelComm& c);
     static void releaseTerminal(CQelComm& c);
     // The modem members and their part of the apply step.
     static void bindModem(CQelComm& c);
     static void applyModem(CQelComm& c);
+    // The trace: the Font entry, the property observer, and one line per
+    // fired event when the switches ask for it.
+    static void bindTrace(CQelComm& c);
+    static void traceEvent(CQelComm& c, std::int32_t dispid, const lt::automation::Args& args);
     // The engine's event callback (the pop-up object) and the procedure of
     // the window that receives command messages once the control is in place.
     static void onEngineEvent(QcHandle object, int controlId, int code);

@@ -17,6 +17,7 @@ CQelComm::CQelComm()
     ApplyProperties();
     ::SetEventHandler(m_hObject, &ControlAccess::onEngineEvent);
     ControlAccess::buildDispatch(*this);
+    ControlAccess::bindTrace(*this);
 }
 
 CQelComm::~CQelComm()
@@ -65,39 +66,6 @@ bool CQelComm::InPlaceActivate(win::Hwnd container)
     ::SetEventWindow(m_hObject, m_commandWindow);
     ApplyProperties();
     return true;
-}
-
-void CQelComm::ApplyProperties()
-{
-    const QcHandle o = m_hObject;
-    ++m_loadDepth;
-    ::SetAutoProcess(o, m_autoProcess);
-    ControlAccess::applyTerminal(*this);
-    ::SetCarrierTimeOut(o, std::uint32_t(m_cdTimeOut));
-    ::SetCommEcho(o, toEngineFlag(m_commEcho));
-    ::SetCommPort(o, m_commPort);
-    ::SetCTSTimeOut(o, std::uint32_t(m_ctsTimeOut));
-    ::SetDSRTimeOut(o, std::uint32_t(m_dsrTimeOut));
-    ::SetEcho(o, toEngineFlag(StoredProperty(MemberId::Echo).toBool()));
-    ::SetHandshaking(o, m_handshaking);
-    ::SetInBufferSize(o, m_inBufferSize);
-    ::SetInputEcho(o, toEngineFlag(StoredProperty(MemberId::InputEcho).toBool()));
-    ::SetInputTimeOut(o, std::uint32_t(m_inTimeOut));
-    ::SetOutputTimeOut(o, std::uint32_t(m_outTimeOut));
-    ::SetLookUpTimeOut(o, std::uint32_t(m_lookUpTimeOut));
-    ControlAccess::applyModem(*this);
-    ::SetNullDiscard(o, toEngineFlag(m_nullDiscard));
-    ::SetOutBufferSize(o, m_outBufferSize);
-    ::SetParityReplace(o, m_parityReplace);
-    ::SetRThreshold(o, m_rThreshold);
-    ::SetRTS(o, toEngineFlag(m_rtsEnable));
-    ::SetSettings(o, m_settings.c_str());
-    ::SetSThreshold(o, m_sThreshold);
-    ::SetCommSpyInput(o, m_spyInput);
-    ::SetCommSpyOutput(o, m_spyOutput);
-    m_objectName = m_ambientName.empty() ? "QelComm" : m_ambientName;
-    win::setWindowText(o, m_objectName);
-    --m_loadDepth;
 }
 
 ErrorInfo CQelComm::ok()
@@ -439,47 +407,6 @@ ErrorInfo CQelComm::SetLookUpTimeOut(std::int32_t ms)
 {
     m_lookUpTimeOut = ms;
     ::SetLookUpTimeOut(m_hObject, std::uint32_t(ms));
-    return ok();
-}
-
-// --- Trace switches.
-
-ErrorInfo CQelComm::SetCommSpy(bool on)
-{
-    m_spy = on ? 1 : 0;
-    notifyChanged(MemberId::CommSpy);
-    return ok();
-}
-
-ErrorInfo CQelComm::SetCommSpyEvents(bool on)
-{
-    m_spyEvents = on ? 1 : 0;
-    return ok();
-}
-
-ErrorInfo CQelComm::SetCommSpyProperties(bool on)
-{
-    m_spyProperties = on ? 1 : 0;
-    return ok();
-}
-
-ErrorInfo CQelComm::SetCommSpyWarnings(bool on)
-{
-    m_spyWarnings = on ? 1 : 0;
-    return ok();
-}
-
-ErrorInfo CQelComm::SetCommSpyInput(bool on)
-{
-    m_spyInput = on ? 1 : 0;
-    ::SetCommSpyInput(m_hObject, m_spyInput);
-    return ok();
-}
-
-ErrorInfo CQelComm::SetCommSpyOutput(bool on)
-{
-    m_spyOutput = on ? 1 : 0;
-    ::SetCommSpyOutput(m_hObject, m_spyOutput);
     return ok();
 }
 

@@ -295,8 +295,32 @@ public:
     // Taken over by the next apply step (construction, in-place activation).
     void SetAmbientDisplayName(const std::string& name) { m_ambientName = name; }
     const std::string& ObjectName() const { return m_objectName; }
-    // Pushes every stored property into the comm object.
+    // Whether the container runs its form (true) or designs it; trace
+    // lines of properties and events are written in run mode only.
+    void SetAmbientUserMode(bool run) { m_ambientUserMode = run; }
+    // Pushes every stored property into the comm object, then takes the
+    // display name over.
     void ApplyProperties();
+
+    // --- Persistence (qel_comm_persist.cpp). The persisted properties go
+    // out and come back in one fixed order through their getters and
+    // setters; no trace is written meanwhile.
+    // A fresh state without loading: the construction values stand.
+    void InitNew() {}
+    void Save(lt::automation::ByteStream& out);
+    void Save(lt::automation::PropertyBag& bag);
+    // A stream load sets what it could read, then runs the apply step; a
+    // failure's message is left in LastError() while the load itself
+    // counts as done.
+    void Load(lt::automation::ByteStream& in);
+    // A bag load sets the properties it holds; no apply step.
+    void Load(const lt::automation::PropertyBag& bag);
+    // The extent the container gives the control, in HIMETRIC.
+    std::int32_t ExtentX() const { return m_extentX; }
+    std::int32_t ExtentY() const { return m_extentY; }
+    void SetExtent(std::int32_t cx, std::int32_t cy) { m_extentX = cx; m_extentY = cy; }
+    const lt::automation::FontDesc& Font() const { return m_font; }
+    ErrorInfo SetFont(const lt::automation::FontDesc& font);
 
     // --- Port and line.
     std::int16_t CommPort() const;
@@ -458,6 +482,9 @@ private:
     std::int32_t m_outTimeOut = 0;
     std::int32_t m_loadDepth = 0;
     std::string m_objectName, m_ambientName;
+    bool m_ambientUserMode = true;
+    std::int32_t m_extentX = 5080, m_extentY = 5080;   // 2 by 2 inches
+    lt::automation::FontDesc m_font;
 
     // Stored copies of the persisted communications properties.
     bool m_enabled = true;

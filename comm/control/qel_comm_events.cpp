@@ -202,11 +202,14 @@ void CQelComm::handleCode(std::int32_t code, bool fromCallback)
     case Event_Transfer: event = TransferEventFor(StoredProperty(MemberId::XferStatus).toInt32().value_or(0)); break;
     default: return;   // EOF and line errors reach the container through OnComm only
     }
-    if (event)
-        fire(event);
+    if (!event)
+        return;
+    // Only the callback road writes event lines.
+    if (fromCallback)
+        ControlAccess::traceEvent(*this, event, {});
+    fire(event);
     // The status bar of the terminal view follows carrier changes on the
     // callback road once the terminal exists.
-    (void)fromCallback;
 }
 
 }  // namespace qelcomm::control

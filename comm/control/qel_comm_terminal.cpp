@@ -23,11 +23,6 @@ ErrorInfo typeMismatch()
     return ErrorInfo{lt::automation::kTypeMismatch, 13, "Type mismatch", kProgId};
 }
 
-std::int32_t storedInt(const CQelComm& c, std::int32_t id)
-{
-    return c.StoredProperty(id).toInt32().value_or(0);
-}
-
 bool storedBool(const CQelComm& c, std::int32_t id) { return c.StoredProperty(id).toBool(); }
 
 // The four AutoScroll switches as the terminal's automatic-scroll value:
@@ -55,22 +50,7 @@ std::string textOf(QcHandle o, std::int32_t (*read)(QcHandle, char*, std::int32_
 
 }  // namespace
 
-void ControlAccess::applyTerminal(CQelComm& c)
-{
-    const QcHandle o = c.m_hObject;
-    ::SetAutoScroll(o, autoScrollValue(c));
-    ::SetAutoSize(o, storedInt(c, M::AutoSize));
-    ::SetBackspace(o, storedInt(c, M::BackSpace));
-    ::SetCaptureFilename(o, c.StoredProperty(M::CaptureFilename).toString().c_str());
-    ::SetCaptureMode(o, storedInt(c, M::CaptureMode));
-    ::SetColorFilter(o, storedInt(c, M::ColorFilter));
-    ::SetColor(o, (storedInt(c, M::BackColor) & 15) * 16 + (storedInt(c, M::ForeColor) & 15));
-    ::SetColumns(o, storedInt(c, M::Columns));
-    ::SetEmulation(o, storedInt(c, M::Emulation));
-    ::SetEndOfLineMode(o, storedInt(c, M::EndOfLineMode));
-    ::SetRows(o, storedInt(c, M::Rows));
-    ::SetScrollRows(o, storedInt(c, M::ScrollRows));
-}
+std::int32_t ControlAccess::autoScrollValue(const CQelComm& c) { return qelcomm::control::autoScrollValue(c); }
 
 void ControlAccess::releaseTerminal(CQelComm& c)
 {

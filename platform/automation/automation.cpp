@@ -112,7 +112,8 @@ void DispatchTable::addProperty(std::int32_t dispid, const std::string& name, Ge
 
 void DispatchTable::addCheckedProperty(std::int32_t dispid, const std::string& name, CheckedGetter get, Setter set)
 {
-    entries_[dispid] = Entry{name, std::move(get), std::move(set), {}};
+    Entry& e = entries_[dispid];
+    e = Entry{name, std::move(get), std::move(set), {}, e.observeFirst};
     byName_[lower(name)] = dispid;
 }
 
@@ -159,14 +160,22 @@ ErrorInfo DispatchTable::get(std::int32_t dispid, Variant& out) const
 {
     auto it = entries_.find(dispid);
     if (it == entries_.end() || !it->second.get) return notFound(dispid);
-    return it->second.get(out);
+    ErrorInfo e = it->second.get(out);
+    if (!e.failed() && observer_) observer_(dispid, it->second.name, Access::Read, out);
+    return e;
 }
 
 ErrorInfo DispatchTable::put(std::int32_t dispid, const Variant& value) const
 {
     auto it = entries_.find(dispid);
     if (it == entries_.end() || !it->second.set) return notFound(dispid);
-    return it->second.set(value);
+    // Copies: the observer or the setter may rebind entries or the observer.
+    const Observer observer = observer_;
+    const std::string name = it->second.name;
+    if (observer && it->second.observeFirst) observer(dispid, name, Access::Write, value);
+    ErrorInfo e = it->second.set(value);
+    if (observer && !it->second.observeFirst) observer(dispid, name, Access::Write, value);
+    return e;
 }
 
 ErrorInfo DispatchTable::invoke(std::int32_t dispid, Args& args, Variant& result) const
@@ -233,6 +242,17 @@ std::optional<Variant> PropertyBag::read(const std::string& name) const
     return it->second;
 }
 
+void PropertyBag::writeObject(const std::string& name, const PropertyBag& object)
+{
+    objects_[lower(name)] = std::make_shared<PropertyBag>(object);
+}
+
+const PropertyBag* PropertyBag::readObject(const std::string& name) const
+{
+    auto it = objects_.find(lower(name));
+    return it == objects_.end() ? nullptr : it->second.get();
+}
+
 // --- ByteStream ---
 
 void ByteStream::put(std::uint64_t v, int n)
@@ -252,7 +272,10 @@ bool ByteStream::take(std::uint64_t& v, int n)
 
 void ByteStream::writeU8(std::uint8_t v) { put(v, 1); }
 void ByteStream::writeI16(std::int16_t v) { put(static_cast<std::uint16_t>(v), 2); }
+void ByteStream::writeU16(std::uint16_t v) { put(v, 2); }
 void ByteStream::writeI32(std::int32_t v) { put(static_cast<std::uint32_t>(v), 4); }
+void ByteStream::writeU32(std::uint32_t v) { put(v, 4); }
+void ByteStream::writeBytes(const std::string& bytes) { data_ += bytes; }
 void ByteStream::writeDouble(double v)
 {
     std::uint64_t u;
@@ -277,6 +300,27 @@ bool ByteStream::readI16(std::int16_t& v)
     std::uint64_t u;
     if (!take(u, 2)) return false;
     v = static_cast<std::int16_t>(static_cast<std::uint16_t>(u));
+    return true;
+}
+bool ByteStream::readU16(std::uint16_t& v)
+{
+    std::uint64_t u;
+    if (!take(u, 2)) return false;
+    v = static_cast<std::uint16_t>(u);
+    return true;
+}
+bool ByteStream::readU32(std::uint32_t& v)
+{
+    std::uint64_t u;
+    if (!take(u, 4)) return false;
+    v = static_cast<std::uint32_t>(u);
+    return true;
+}
+bool ByteStream::readBytes(std::size_t n, std::string& bytes)
+{
+    if (remaining() < n) return false;
+    bytes = data_.substr(pos_, n);
+    pos_ += n;
     return true;
 }
 bool ByteStream::readI32(std::int32_t& v)
@@ -305,6 +349,160 @@ bool ByteStream::readString(std::string& s)
     s = data_.substr(pos_, n);
     pos_ += n;
     return true;
+}
+
+// --- Persisted values ---
+
+namespace {
+// A string longer than this cannot be a property value; reading one is
+// refused as an allocation would be.
+constexpr std::uint32_t kMaxStringBytes = 64u << 20;
+
+// Class id of the stock font object, in its stream layout.
+const std::string& stockFontClassId()
+{
+    static const std::string id("\x03\x52\xE3\x0B\x91\x8F\xCE\x11\x9D\xE3\x00\xAA\x00\x4B\xB8\x51", 16);
+    return id;
+}
+
+enum : std::uint8_t { kFontItalic = 0x02, kFontUnderline = 0x04, kFontStrikethrough = 0x08 };
+}  // namespace
+
+std::string toUtf16(const std::string& bytes)
+{
+    std::string units;
+    units.reserve(bytes.size() * 2);
+    for (char c : bytes) {
+        units.push_back(c);
+        units.push_back('\0');
+    }
+    return units;
+}
+
+std::string fromUtf16(const std::string& units)
+{
+    std::string bytes;
+    bytes.reserve(units.size() / 2);
+    for (std::size_t i = 0; i + 1 < units.size(); i += 2) {
+        const unsigned lo = static_cast<unsigned char>(units[i]);
+        const unsigned hi = static_cast<unsigned char>(units[i + 1]);
+        bytes.push_back(hi ? '?' : static_cast<char>(lo));
+    }
+    return bytes;
+}
+
+void writeValue(ByteStream& out, std::uint16_t type, const Variant& value)
+{
+    out.writeU16(type);
+    switch (type) {
+    case VarType::Boolean: out.writeI16(value.toAutomationBool()); break;
+    case VarType::String: {
+        // A present string, even an empty one, carries its terminator.
+        const std::string units = toUtf16(value.toString());
+        out.writeU32(static_cast<std::uint32_t>(units.size() + 2));
+        out.writeBytes(units);
+        out.writeU16(0);
+        break;
+    }
+    default: out.writeI32(value.toInt32().value_or(0)); break;
+    }
+}
+
+HResult readValue(ByteStream& in, std::uint16_t type, Variant& value)
+{
+    std::uint16_t actual;
+    if (!in.readU16(actual)) return kFail;
+    if (actual != type) return kBadVarType;
+    switch (type) {
+    case VarType::Long: {
+        std::int32_t v;
+        if (!in.readI32(v)) return kFail;
+        value = Variant(v);
+        return kOk;
+    }
+    case VarType::Boolean: {
+        std::int16_t v;
+        if (!in.readI16(v)) return kFail;
+        value = Variant::fromBool(v != 0);
+        return kOk;
+    }
+    case VarType::String: {
+        std::uint32_t n;
+        if (!in.readU32(n)) return kFail;
+        if (n > kMaxStringBytes) return kOutOfMemory;
+        std::string raw;
+        if (!in.readBytes(n, raw)) return kFail;
+        // The count includes the terminator; 0 is a null string.
+        raw.resize(n >= 2 ? n - 2 : 0);
+        value = Variant(fromUtf16(raw));
+        return kOk;
+    }
+    default: return kBadVarType;
+    }
+}
+
+void writeFont(ByteStream& out, const FontDesc& font)
+{
+    out.writeU16(VarType::Object);
+    out.writeBytes(stockFontClassId());
+    out.writeU8(1);   // version
+    out.writeI16(font.charset);
+    out.writeU8(static_cast<std::uint8_t>((font.italic ? kFontItalic : 0) | (font.underline ? kFontUnderline : 0) |
+                                          (font.strikethrough ? kFontStrikethrough : 0)));
+    out.writeI16(font.weight);
+    out.writeU32(font.size);
+    const std::string name = font.name.substr(0, 255);
+    out.writeU8(static_cast<std::uint8_t>(name.size()));
+    out.writeBytes(name);
+}
+
+HResult readFont(ByteStream& in, FontDesc& font)
+{
+    std::uint16_t type;
+    if (!in.readU16(type)) return kFail;
+    if (type != VarType::Object) return kBadVarType;
+    std::string classId, name;
+    std::uint8_t version, style, length;
+    FontDesc f;
+    if (!in.readBytes(16, classId)) return kFail;
+    if (classId != stockFontClassId()) return kUnexpected;   // not a font
+    if (!in.readU8(version) || !in.readI16(f.charset) || !in.readU8(style) || !in.readI16(f.weight) ||
+        !in.readU32(f.size) || !in.readU8(length) || !in.readBytes(length, name))
+        return kFail;
+    if (version != 1) return kUnexpected;
+    f.name = name;
+    f.italic = style & kFontItalic;
+    f.underline = style & kFontUnderline;
+    f.strikethrough = style & kFontStrikethrough;
+    font = f;
+    return kOk;
+}
+
+PropertyBag fontBag(const FontDesc& font)
+{
+    PropertyBag bag;
+    bag.write("Name", Variant(font.name));
+    bag.write("Size", Variant(font.size / 10000.0));
+    bag.write("Charset", Variant(std::int32_t(font.charset)));
+    bag.write("Weight", Variant(std::int32_t(font.weight)));
+    bag.write("Underline", Variant::fromBool(font.underline));
+    bag.write("Italic", Variant::fromBool(font.italic));
+    bag.write("Strikethrough", Variant::fromBool(font.strikethrough));
+    return bag;
+}
+
+void readFontBag(const PropertyBag& bag, FontDesc& font)
+{
+    if (auto v = bag.read("Name")) font.name = v->toString();
+    if (auto v = bag.read("Size"))
+        if (auto d = v->toDouble(); d && *d > 0 && *d < 100000) font.size = std::uint32_t(std::lround(*d * 10000));
+    if (auto v = bag.read("Charset"))
+        if (auto i = v->toInt16()) font.charset = *i;
+    if (auto v = bag.read("Weight"))
+        if (auto i = v->toInt16()) font.weight = *i;
+    if (auto v = bag.read("Underline")) font.underline = v->toBool();
+    if (auto v = bag.read("Italic")) font.italic = v->toBool();
+    if (auto v = bag.read("Strikethrough")) font.strikethrough = v->toBool();
 }
 
 }  // namespace lt::automation

@@ -19,6 +19,10 @@ constexpr HResult kOk = 0;
 constexpr HResult kInvalidCall = 0x800A0005;       // invalid procedure call
 constexpr HResult kTypeMismatch = 0x800A000D;
 constexpr HResult kMemberNotFound = 0x80020003;
+constexpr HResult kFail = 0x80004005;
+constexpr HResult kUnexpected = 0x8000FFFF;
+constexpr HResult kOutOfMemory = 0x8007000E;
+constexpr HResult kBadVarType = 0x80020008;
 
 // Automation boolean: true is -1, false is 0.
 constexpr std::int16_t kVariantTrue = -1;
@@ -81,6 +85,14 @@ public:
     void addCheckedProperty(std::int32_t dispid, const std::string& name, CheckedGetter get, Setter set = {});
     void addMethod(std::int32_t dispid, const std::string& name, Method m);
 
+    // Observer of property accesses (a trace): called after every read
+    // that gave a value and after every write, with the value read or
+    // written; for members marked with observeBefore(), before the write.
+    enum class Access { Read, Write };
+    using Observer = std::function<void(std::int32_t dispid, const std::string& name, Access, const Variant&)>;
+    void setObserver(Observer observer) { observer_ = std::move(observer); }
+    void observeBefore(std::int32_t dispid) { entries_[dispid].observeFirst = true; }
+
     std::optional<std::int32_t> idOfName(const std::string& name) const;
     std::optional<std::string> nameOf(std::int32_t dispid) const;
     std::vector<std::int32_t> propertyIds() const;   // in DISPID order
@@ -91,8 +103,15 @@ public:
     ErrorInfo invoke(std::int32_t dispid, Args& args, Variant& result) const;
 
 private:
-    struct Entry { std::string name; CheckedGetter get; Setter set; Method method; };
+    struct Entry {
+        std::string name;
+        CheckedGetter get;
+        Setter set;
+        Method method;
+        bool observeFirst = false;
+    };
     std::map<std::int32_t, Entry> entries_;
+    Observer observer_;
     std::map<std::string, std::int32_t> byName_;   // lower-case key
 };
 
@@ -121,14 +140,18 @@ private:
     std::uint32_t next_ = 1;
 };
 
-// Property bag: name (case-insensitive) to Variant.
+// Property bag: name (case-insensitive) to Variant, and to nested bags
+// for object-valued properties (a font).
 class PropertyBag {
 public:
     void write(const std::string& name, const Variant& v);
     std::optional<Variant> read(const std::string& name) const;
-    std::size_t size() const { return values_.size(); }
+    void writeObject(const std::string& name, const PropertyBag& object);
+    const PropertyBag* readObject(const std::string& name) const;   // null when absent
+    std::size_t size() const { return values_.size() + objects_.size(); }
 private:
     std::map<std::string, Variant> values_;
+    std::map<std::string, std::shared_ptr<PropertyBag>> objects_;
 };
 
 // Byte-exact little-endian stream used for binary persistence.
@@ -138,17 +161,24 @@ public:
     explicit ByteStream(std::string bytes) : data_(std::move(bytes)) {}
     const std::string& bytes() const { return data_; }
     bool atEnd() const { return pos_ >= data_.size(); }
+    std::size_t remaining() const { return data_.size() - pos_; }
 
     void writeU8(std::uint8_t v);
     void writeI16(std::int16_t v);
+    void writeU16(std::uint16_t v);
     void writeI32(std::int32_t v);
+    void writeU32(std::uint32_t v);
+    void writeBytes(const std::string& bytes);
     void writeDouble(double v);
     void writeString(const std::string& s);   // 32-bit length then bytes
 
     // Reads return false (and leave the output untouched) on short data.
     bool readU8(std::uint8_t& v);
     bool readI16(std::int16_t& v);
+    bool readU16(std::uint16_t& v);
     bool readI32(std::int32_t& v);
+    bool readU32(std::uint32_t& v);
+    bool readBytes(std::size_t n, std::string& bytes);
     bool readDouble(double& v);
     bool readString(std::string& s);
 
@@ -158,5 +188,47 @@ private:
     std::string data_;
     std::size_t pos_ = 0;
 };
+
+// --- The binary persistence form of property values.
+
+// Variant types a persisted value carries before its bytes.
+namespace VarType {
+inline constexpr std::uint16_t Long = 3;      // 4 bytes
+inline constexpr std::uint16_t String = 8;    // 32-bit byte count, UTF-16 units, terminator
+inline constexpr std::uint16_t Object = 9;    // class id, then the object's own data
+inline constexpr std::uint16_t Boolean = 11;  // 2 bytes, -1 or 0
+}  // namespace VarType
+
+// Strings hold bytes; in UTF-16 each byte is the code unit of the same
+// value, and a unit above 255 reads back as '?'.
+std::string toUtf16(const std::string& bytes);
+std::string fromUtf16(const std::string& units);
+
+// Writes the type word and the value converted to that type (Long,
+// Boolean or String).
+void writeValue(ByteStream& out, std::uint16_t type, const Variant& value);
+// Reads a value that must carry the given type. kFail for data that ends
+// early, kBadVarType for another type, kOutOfMemory for a string too large
+// to hold; the stream position is then unspecified.
+HResult readValue(ByteStream& in, std::uint16_t type, Variant& value);
+
+// A font object as the stock font keeps it.
+struct FontDesc {
+    std::string name = "Terminal";
+    std::uint32_t size = 100000;   // points times 10000
+    std::int16_t weight = 400;
+    std::int16_t charset = 255;    // OEM
+    bool italic = false, underline = false, strikethrough = false;
+    bool operator==(const FontDesc&) const = default;
+};
+
+// The font as a type 9 value: the type word, the stock font's class id,
+// then version 1, charset, style bits, weight, size and the counted name.
+void writeFont(ByteStream& out, const FontDesc& font);
+HResult readFont(ByteStream& in, FontDesc& font);
+// The font as a nested bag: Name, Size (points), Charset, Weight,
+// Underline, Italic, Strikethrough. Missing keys keep their value.
+PropertyBag fontBag(const FontDesc& font);
+void readFontBag(const PropertyBag& bag, FontDesc& font);
 
 }  // namespace lt::automation
