@@ -27,6 +27,9 @@ struct ControlAccess {
     // The modem members and their part of the apply step.
     static void bindModem(CQelComm& c);
     static void applyModem(CQelComm& c);
+    // DoCommand and the commands it runs.
+    static void bindCommands(CQelComm& c);
+    static ErrorInfo runCommand(CQelComm& c, std::int32_t value);
     // The trace: the Font entry, the property observer, and one line per
     // fired event when the switches ask for it.
     static void bindTrace(CQelComm& c);

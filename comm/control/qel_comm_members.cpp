@@ -339,7 +339,6 @@ void ControlAccess::buildDispatch(CQelComm& c)
 
     // Methods and the indexed command state.
     c.m_dispatch.addMethod(M::About, "About", [p](Args&, Variant&) { return p->ok(); });
-    c.m_dispatch.addMethod(M::DoCommand, "DoCommand", [p](Args&, Variant&) { return p->ok(); });
     c.m_dispatch.addMethod(M::CommandState, "CommandState", [p](Args& a, Variant& r) {
         // CommandState(command) reads, CommandState(command, value) writes.
         if (a.empty() || !a[0] || !a[0]->toInt32())
@@ -355,6 +354,7 @@ void ControlAccess::buildDispatch(CQelComm& c)
     // The terminal members replace their stored entries.
     ControlAccess::bindTerminal(c);
     ControlAccess::bindModem(c);
+    ControlAccess::bindCommands(c);
 }
 
 }  // namespace qelcomm::control
