@@ -1,0 +1,154 @@
+// The property pages over a real control: what they show, what they write,
+// and that a page left alone writes nothing.
+#include "property_pages.h"
+
+#include "qel_comm.h"
+
+#include <QCheckBox>
+#include <QFontComboBox>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace qelcomm::control;
+using namespace qelcomm::control::pages;
+using lt::automation::Variant;
+
+struct NotifyLog : lt::automation::EventSink {
+    std::vector<std::int32_t> ids;
+    void onEvent(std::int32_t dispid, lt::automation::Args&) override { ids.push_back(dispid); }
+};
+
+std::int32_t number(CQelComm& c, std::int32_t id)
+{
+    Variant v;
+    c.Dispatch().get(id, v);
+    return v.toInt32().value_or(-1);
+}
+
+TEST(PropertyPages, ShowTheControlsValues)
+{
+    CQelComm c;
+    c.SetCommPort(5);
+    c.SetRThreshold(2);
+    c.SetIgnoreOnComm(true);
+    c.SetCommSpyInput(true);
+    c.SetCommSpyWarnings(true);
+    c.Dispatch().put(MemberId::Columns, Variant(std::int32_t(132)));
+    c.Dispatch().put(MemberId::Echo, Variant::fromBool(true));
+
+    CommunicationsPage comms;
+    comms.load(c);
+    EXPECT_EQ(comms.commPort->value(), 5);
+    EXPECT_EQ(comms.rThreshold->value(), 2);
+    EXPECT_TRUE(comms.ignoreOnComm->isChecked());
+    EXPECT_FALSE(comms.isDirty());
+
+    CommSpyPage spy;
+    spy.load(c);
+    EXPECT_TRUE(spy.input->isChecked());
+    EXPECT_TRUE(spy.warnings->isChecked());
+    EXPECT_FALSE(spy.commSpy->isChecked());
+    EXPECT_FALSE(spy.isDirty());
+
+    TerminalPage term;
+    term.load(c);
+    EXPECT_EQ(term.columns->value(), 132);
+    EXPECT_EQ(term.rows->value(), 25);
+    EXPECT_TRUE(term.echo->isChecked());
+
+    FontPage font;
+    font.load(c);
+    EXPECT_EQ(font.face->currentText(), "Terminal");
+    EXPECT_EQ(font.size->value(), 10);
+    EXPECT_FALSE(font.bold->isChecked());
+}
+
+TEST(PropertyPages, WriteOnlyWhenChanged)
+{
+    CQelComm c;
+    NotifyLog notes;
+    c.PropertyNotify().connect(&notes);
+
+    CommSpyPage spy;
+    spy.load(c);
+    spy.apply(c);
+    EXPECT_TRUE(notes.ids.empty());   // a clean page writes nothing
+
+    spy.commSpy->setChecked(true);
+    spy.output->setChecked(true);
+    EXPECT_TRUE(spy.isDirty());
+    spy.apply(c);
+    EXPECT_FALSE(spy.isDirty());
+    EXPECT_TRUE(c.CommSpy());
+    EXPECT_TRUE(c.CommSpyOutput());
+    EXPECT_FALSE(c.CommSpyInput());
+    EXPECT_EQ(notes.ids, std::vector<std::int32_t>{MemberId::CommSpy});
+
+    TerminalPage term;
+    term.load(c);
+    term.rows->setValue(40);
+    term.scrollRows->setValue(100);
+    term.apply(c);
+    EXPECT_EQ(number(c, MemberId::Rows), 40);
+    EXPECT_EQ(number(c, MemberId::ScrollRows), 100);
+    EXPECT_EQ(number(c, MemberId::Columns), 80);
+}
+
+TEST(PropertyPages, FontKeepsWhatThePageDoesNotShow)
+{
+    CQelComm c;
+    lt::automation::FontDesc f;
+    f.name = "Fixed";
+    f.size = 105000;   // 10.5 points
+    f.weight = 500;
+    f.charset = 0;
+    c.SetFont(f);
+
+    FontPage page;
+    page.load(c);
+    page.italic->setChecked(true);
+    page.apply(c);
+    EXPECT_EQ(c.Font().size, 105000u);
+    EXPECT_EQ(c.Font().weight, 500);
+    EXPECT_EQ(c.Font().charset, 0);
+    EXPECT_TRUE(c.Font().italic);
+    EXPECT_EQ(c.Font().name, "Fixed");
+
+    page.bold->setChecked(true);
+    page.size->setValue(14);
+    page.face->setEditText("Courier");
+    page.apply(c);
+    EXPECT_EQ(c.Font().weight, 700);
+    EXPECT_EQ(c.Font().size, 140000u);
+    EXPECT_EQ(c.Font().name, "Courier");
+}
+
+TEST(PropertyPages, SheetAppliesEveryDirtyPageAndShowsTheOutcome)
+{
+    CQelComm c;
+    PropertySheet sheet(c);
+    ASSERT_EQ(sheet.tabs()->count(), 4);
+    EXPECT_EQ(sheet.tabs()->tabText(0), "Communications");
+    EXPECT_EQ(sheet.tabs()->tabText(1), "CommSpy");
+    EXPECT_EQ(sheet.tabs()->tabText(2), "Terminal");
+    EXPECT_EQ(sheet.tabs()->tabText(3), "Font");
+
+    auto* comms = static_cast<CommunicationsPage*>(sheet.page(0));
+    auto* term = static_cast<TerminalPage*>(sheet.page(2));
+    comms->commPort->setValue(12);
+    comms->rThreshold->setValue(8);
+    term->inputEcho->setChecked(true);
+    sheet.applyAll();
+    EXPECT_EQ(c.CommPort(), 12);
+    EXPECT_EQ(c.RThreshold(), 8);
+    Variant v;
+    c.Dispatch().get(MemberId::InputEcho, v);
+    EXPECT_TRUE(v.toBool());
+    for (int i = 0; i < 4; ++i)
+        EXPECT_FALSE(sheet.page(i)->isDirty()) << i;
+}
+
+}  // namespace
