@@ -1,5 +1,6 @@
 // qelterm: a terminal window on a serial port over the qelcomm6 library,
 // and a windowless renderer of captured terminal output.
+#include "dial.h"
 #include "options.h"
 #include "render.h"
 #include "window.h"
@@ -15,7 +16,7 @@ int main(int argc, char** argv)
     const qelterm::ParseResult parsed = qelterm::parseOptions(args);
     if (!parsed.options) {
         std::cerr << "qelterm: " << parsed.error << " (see qelterm --help)\n";
-        return 2;
+        return parsed.exitCode;
     }
     const qelterm::Options& o = *parsed.options;
     switch (o.mode) {
@@ -25,6 +26,10 @@ int main(int argc, char** argv)
     case qelterm::Options::Mode::Render: {
         QCoreApplication app(argc, argv);
         return qelterm::runRender(o);
+    }
+    case qelterm::Options::Mode::Dial: {
+        QCoreApplication app(argc, argv);
+        return qelterm::runDial(o);
     }
     case qelterm::Options::Mode::Window:
         break;

@@ -43,6 +43,8 @@ const char* const kUsage =
     "Usage: qelterm [--port PORT] [--settings S] [--emulation tty|ansi|vt52|vt100]\n"
     "       qelterm render [--emulation E] [--size COLSxROWS]\n"
     "                      [--eol nextline|donothing|wrapline|wrapscreen] [--attributes] FILE|-\n"
+    "       qelterm [--port PORT] [--settings S] [--emulation E] FILE.sco\n"
+    "       qelterm dial --port PORT [--settings S] [--modem N] [--pulse] [--timeout MS] NUMBER\n"
     "       qelterm --help\n"
     "\n"
     "Without a command, opens a terminal window on PORT: a COM name (COM3, found\n"
@@ -53,10 +55,71 @@ const char* const kUsage =
     "terminal without a port and prints the screen, one row a line; with\n"
     "--attributes, an empty line and the attribute of every cell as hex bytes\n"
     "follow. The last line is \"cursor ROW COL\" (0-based). Default 80x25, VT100,\n"
-    "next-line mode.\n";
+    "next-line mode.\n"
+    "\n"
+    "A FILE.sco project sets the port, settings, transfer protocol and phone\n"
+    "number; the toolbar and the context menu save it again.\n"
+    "\n"
+    "dial, without a window, opens PORT (default settings \"9600,n,8,1\"), loads\n"
+    "entry N of the modem list (default 0, Hayes Compatible), initialises the\n"
+    "modem, dials NUMBER (tone, or pulse with --pulse; time-out MS, default\n"
+    "60000) and prints \"Connected\" or the dial's result text. Exit codes:\n"
+    "0 connected, 1 no carrier, 2 no dial tone, 3 busy, 4 time-out, 5 canceled,\n"
+    "6 the modem did not answer the initialisation, 7 usage error, 8 the port\n"
+    "cannot be opened, 9 unexpected error.\n";
+
+namespace {
+
+ParseResult parseDial(const std::vector<std::string>& args)
+{
+    Options o;
+    o.mode = Options::Mode::Dial;
+    auto fail = [](const std::string& text) { return ParseResult{{}, text, kDialUsage}; };
+    auto digits = [](const std::string& s) {
+        return !s.empty() && s.size() <= 9 && s.find_first_not_of("0123456789") == std::string::npos;
+    };
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == "--help" || a == "-h") {
+            o.mode = Options::Mode::Help;
+            return {o, {}};
+        } else if (a == "--port") {
+            if (!hasValue || (o.port = args[++i]).empty())
+                return fail("--port needs a port name or device path");
+        } else if (a == "--settings") {
+            if (!hasValue)
+                return fail("--settings needs a settings text such as 9600,n,8,1");
+            o.settings = args[++i];
+        } else if (a == "--modem") {
+            if (!hasValue || !digits(args[i + 1]))
+                return fail("--modem needs an entry number");
+            o.modem = std::atoi(args[++i].c_str());
+        } else if (a == "--timeout") {
+            if (!hasValue || !digits(args[i + 1]))
+                return fail("--timeout needs milliseconds");
+            o.timeoutMs = std::atoi(args[++i].c_str());
+        } else if (a == "--pulse") {
+            o.pulse = true;
+        } else if (o.number.empty() && !a.empty() && a[0] != '-') {
+            o.number = a;
+        } else {
+            return fail("unknown option: " + a);
+        }
+    }
+    if (o.port.empty())
+        return fail("dial needs --port");
+    if (o.number.empty())
+        return fail("dial needs a NUMBER");
+    return {o, {}};
+}
+
+}  // namespace
 
 ParseResult parseOptions(const std::vector<std::string>& args)
 {
+    if (!args.empty() && args[0] == "dial")
+        return parseDial(args);
     Options o;
     std::size_t i = 0;
     if (!args.empty() && args[0] == "render") {
@@ -95,6 +158,8 @@ ParseResult parseOptions(const std::vector<std::string>& args)
             o.attributes = true;
         } else if (o.mode == Options::Mode::Render && o.file.empty() && (a == "-" || a.rfind("-", 0) != 0)) {
             o.file = a;
+        } else if (o.mode == Options::Mode::Window && o.project.empty() && !a.empty() && a[0] != '-') {
+            o.project = a;
         } else {
             return {{}, "unknown option: " + a};
         }

@@ -8,7 +8,7 @@
 namespace qelterm {
 
 struct Options {
-    enum class Mode { Window, Render, Help } mode = Mode::Window;
+    enum class Mode { Window, Render, Dial, Help } mode = Mode::Window;
     std::string port;                  // COM name or device path
     std::string settings = "9600,n,8,1";
     int emulation = 4;                 // VT100
@@ -16,12 +16,25 @@ struct Options {
     int endOfLine = 0;                 // next line
     bool attributes = false;
     std::string file;                  // render input, "-" for standard input
+    std::string project;               // window: a project file (.sco) to open
+    // dial
+    int modem = 0;                     // entry of the modem list
+    bool pulse = false;
+    int timeoutMs = -1;                // -1: the control's default
+    std::string number;
 };
+
+// Exit codes of qelterm dial: the dial results 0 to 5, then these.
+inline constexpr int kDialInitFailed = 6;
+inline constexpr int kDialUsage = 7;
+inline constexpr int kDialPortFailed = 8;
+inline constexpr int kDialUnexpected = 9;
 
 // The parsed options, or an error text for a bad command line.
 struct ParseResult {
     std::optional<Options> options;
     std::string error;
+    int exitCode = 2;                  // for an error: the code to exit with
 };
 ParseResult parseOptions(const std::vector<std::string>& args);
 

@@ -1,49 +1,168 @@
 #include "window.h"
 
+#include "command_ui.h"
+#include "modem_widgets.h"
 #include "port_name.h"
-#include "qelcomm_terminal.h"
+#include "qel_comm.h"
+#include "qel_comm_commands.h"
 #include "terminal_view.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
+#include <QMainWindow>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
 
 #include <iostream>
 
 namespace qelterm {
+namespace {
+
+using lt::automation::Variant;
+using qelcomm::control::CQelComm;
+namespace M = qelcomm::control::MemberId;
+namespace cc = qelcomm::control;
+
+// The twelve commands with their captions and desktop theme icons.
+const struct {
+    std::int32_t command;
+    const char* caption;
+    const char* icon;
+    bool separatorAfter;
+} kCommands[] = {
+    {cc::CommCommand_New, "New", "document-new", false},
+    {cc::CommCommand_Open, "Open...", "document-open", false},
+    {cc::CommCommand_Save, "Save", "document-save", false},
+    {cc::CommCommand_SaveAs, "Save As...", "document-save-as", true},
+    {cc::CommCommand_Copy, "Copy", "edit-copy", false},
+    {cc::CommCommand_Paste, "Paste", "edit-paste", true},
+    {cc::CommCommand_Connect, "Connect", "network-connect", false},
+    {cc::CommCommand_Disconnect, "Disconnect", "network-disconnect", true},
+    {cc::CommCommand_SendFile, "Send File...", "go-up", false},
+    {cc::CommCommand_ReceiveFile, "Receive File...", "go-down", true},
+    {cc::CommCommand_Properties, "Properties...", "document-properties", false},
+    {cc::CommCommand_Font, "Font...", "preferences-desktop-font", false},
+};
+
+class TermWindow : public QMainWindow {
+public:
+    explicit TermWindow(CQelComm& control) : m_control(control), m_view(new qelcomm::terminal::TerminalView(control.Window())),
+                                            m_dialogs(this, m_view)
+    {
+        setCentralWidget(m_view);
+        QToolBar* bar = addToolBar("Commands");
+        m_view->setContextMenuPolicy(Qt::ActionsContextMenu);
+        for (const auto& c : kCommands) {
+            auto* action = new QAction(QIcon::fromTheme(c.icon), c.caption, this);
+            connect(action, &QAction::triggered, this, [this, n = c.command] { run(n); });
+            bar->addAction(action);
+            m_view->addAction(action);
+            if (c.separatorAfter) {
+                bar->addSeparator();
+                auto* separator = new QAction(this);
+                separator->setSeparator(true);
+                m_view->addAction(separator);
+            }
+        }
+        for (QLabel* l : {m_port, m_settings, m_state})
+            statusBar()->addPermanentWidget(l);
+        statusBar()->addWidget(m_dial, 1);
+        m_dialogs.onStatus = [this] { refresh(); };
+        cc::SetCommandUi(&m_dialogs);
+        // The dial status changes while Dial waits, which pumps messages.
+        connect(&m_timer, &QTimer::timeout, this, [this] { refresh(); });
+        m_timer.start(250);
+        refresh();
+    }
+    ~TermWindow() override { cc::SetCommandUi(nullptr); }
+
+    qelcomm::terminal::TerminalView* view() const { return m_view; }
+
+    void refresh()
+    {
+        m_port->setText(QString("COM%1").arg(m_control.CommPort()));
+        m_settings->setText(QString::fromStdString(m_control.Settings()));
+        m_state->setText(m_control.PortOpen() ? "Connected" : "Disconnected");
+        Variant dial, file;
+        m_control.Dispatch().get(M::Dial, dial);
+        m_dial->setText(QString::fromStdString(dial.toString()));
+        m_control.Dispatch().get(M::ProjectFilename, file);
+        setWindowTitle(file.toString().empty() ? QString("qelterm")
+                                               : QString("qelterm - %1").arg(QString::fromStdString(file.toString())));
+    }
+
+private:
+    void run(std::int32_t command)
+    {
+        cc::RunCommand(m_control, command);
+        refresh();
+    }
+
+    CQelComm& m_control;
+    qelcomm::terminal::TerminalView* m_view;
+    CommandDialogs m_dialogs;
+    QLabel* m_port = new QLabel;
+    QLabel* m_settings = new QLabel;
+    QLabel* m_state = new QLabel;
+    QLabel* m_dial = new QLabel;
+    QTimer m_timer;
+};
+
+}  // namespace
 
 int runWindow(const Options& o)
 {
-    const std::string port = o.port.empty() ? "COM1" : o.port;
-    const PortChoice choice = choosePort(port);
-    if (!choice.number) {
-        std::cerr << "qelterm: " << port << " is neither a COM name nor a device path\n";
-        return 2;
-    }
-    const QcHandle object = CreateCommObject(0);
-    SetEmulation(object, o.emulation);
-    SetScrollRows(object, 1000);
-    SetAutoSize(object, 1);
-    SetCommPort(object, choice.number);
-    int code = 0;
-    if (SetSettings(object, o.settings.c_str()) != 0) {
-        std::cerr << "qelterm: bad settings " << o.settings << "\n";
-        code = 2;
-    } else if (!SetPortOpen(object, 1)) {
-        std::cerr << "qelterm: cannot open " << port << "\n";
-        code = 1;
+    qelcomm::modem::installModemWindows();
+    CQelComm control;
+    control.Dispatch().put(M::Emulation, Variant(std::int32_t(o.emulation)));
+    control.Dispatch().put(M::ScrollRows, Variant(std::int32_t(1000)));
+    control.Dispatch().put(M::AutoSize, Variant(std::int32_t(1)));
+    std::string tempMap;
+    if (!o.project.empty()) {
+        if (!QFile::exists(QString::fromStdString(o.project))) {
+            std::cerr << "qelterm: no project file " << o.project << "\n";
+            return 2;
+        }
+        cc::ReadProject(control, o.project);
     } else {
-        // Received bytes go to the screen, typed keys to the port.
-        SetAutoProcess(object, 3);
-        qelcomm::terminal::TerminalView view(object);
-        view.setWindowTitle(QString("qelterm - %1 (%2)").arg(QString::fromStdString(port), QString::fromStdString(o.settings)));
-        view.resize(view.terminalSize());
-        view.show();
-        code = QApplication::exec();
-        SetPortOpen(object, 0);
+        const std::string port = o.port.empty() ? "COM1" : o.port;
+        const PortChoice choice = choosePort(port);
+        if (!choice.number) {
+            std::cerr << "qelterm: " << port << " is neither a COM name nor a device path\n";
+            return 2;
+        }
+        tempMap = choice.tempMap;
+        control.SetCommPort(std::int16_t(choice.number));
+        if (control.SetSettings(o.settings).code != 0) {
+            std::cerr << "qelterm: bad settings " << o.settings << "\n";
+            return 2;
+        }
     }
-    DestroyCommObject(object);
-    if (!choice.tempMap.empty())
-        QFile::remove(QString::fromStdString(choice.tempMap));
+    int code = 0;
+    {
+        TermWindow window(control);
+        // Received bytes go to the screen, typed keys to the port.
+        control.SetAutoProcess(3);
+        if (o.project.empty()) {
+            control.SetPortOpen(true);
+            if (!control.PortOpen()) {
+                std::cerr << "qelterm: cannot open " << (o.port.empty() ? "COM1" : o.port) << "\n";
+                code = 1;
+            }
+        }
+        if (code == 0) {
+            window.refresh();
+            window.resize(window.view()->terminalSize() + QSize(0, 80));
+            window.show();
+            code = QApplication::exec();
+        }
+        control.SetPortOpen(false);
+    }
+    if (!tempMap.empty())
+        QFile::remove(QString::fromStdString(tempMap));
     return code;
 }
 

@@ -1,0 +1,196 @@
+#include "command_ui.h"
+
+#include "qelcomm_terminal.h"
+#include "terminal_view.h"
+
+#include <QClipboard>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFontDialog>
+#include <QFormLayout>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSpinBox>
+
+namespace qelterm {
+namespace {
+
+using lt::automation::Variant;
+using qelcomm::control::CQelComm;
+namespace M = qelcomm::control::MemberId;
+
+// Transfer protocols by their XferProtocol number.
+const char* const kProtocols[] = {"XModem", "XModem CRC", "XModem 1K", "YModem", "YModem-G", "ZModem", "Kermit"};
+
+QString projectFilters()
+{
+    return QString("%1;;%2").arg(qelcomm::control::kProjectFilter, qelcomm::control::kAllFilesFilter);
+}
+
+Variant get(const CQelComm& c, std::int32_t dispid)
+{
+    Variant v;
+    c.Dispatch().get(dispid, v);
+    return v;
+}
+
+QComboBox* protocolBox(std::int32_t current)
+{
+    auto* box = new QComboBox;
+    for (int i = 0; i < int(std::size(kProtocols)); ++i)
+        box->addItem(kProtocols[i], i);
+    box->setCurrentIndex(std::max(0, box->findData(current)));
+    return box;
+}
+
+QSpinBox* spin(int low, int high, int value)
+{
+    auto* s = new QSpinBox;
+    s->setRange(low, high);
+    s->setValue(value);
+    return s;
+}
+
+}  // namespace
+
+bool CommandDialogs::chooseProjectFile(CQelComm&, bool save, const std::string& initial, std::string& chosen)
+{
+    QFileDialog dialog(m_parent, qelcomm::control::kProjectDialogTitle, QString::fromStdString(initial),
+                       projectFilters());
+    dialog.setDefaultSuffix(qelcomm::control::kProjectExtension);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return false;
+    chosen = dialog.selectedFiles().first().toStdString();
+    return true;
+}
+
+bool CommandDialogs::chooseTransfer(CQelComm&, bool sending, std::int32_t& protocol, std::string& file)
+{
+    QDialog dialog(m_parent);
+    dialog.setWindowTitle(sending ? "Send File" : "Receive File");
+    auto* form = new QFormLayout(&dialog);
+    QComboBox* protocols = protocolBox(protocol);
+    form->addRow("Protocol:", protocols);
+    auto* name = new QLineEdit(QString::fromStdString(file));
+    auto* browse = new QPushButton("Browse...");
+    auto* row = new QHBoxLayout;
+    row->addWidget(name);
+    row->addWidget(browse);
+    // Receiving, the name is the file for protocols that send none, or a
+    // folder; empty keeps the names the sender gives.
+    form->addRow(sending ? "File:" : "Save as:", row);
+    QObject::connect(browse, &QPushButton::clicked, &dialog, [&] {
+        const QString f = sending ? QFileDialog::getOpenFileName(&dialog, "Send File", name->text())
+                                  : QFileDialog::getSaveFileName(&dialog, "Receive File", name->text());
+        if (!f.isEmpty())
+            name->setText(f);
+    });
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    form->addRow(buttons);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, [&] {
+        if (sending && name->text().isEmpty())
+            return;   // nothing to send yet
+        dialog.accept();
+    });
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    protocol = protocols->currentData().toInt();
+    file = name->text().toStdString();
+    return true;
+}
+
+void CommandDialogs::copy(CQelComm& c) { CopySelectionToClipboard(c.Window()); }
+
+void CommandDialogs::paste(CQelComm& c)
+{
+    const QString text = QGuiApplication::clipboard()->text();
+    if (text.isEmpty())
+        return;
+    // Line ends go out as the carriage return a terminal sends for Enter.
+    QByteArray bytes = text.toLatin1();
+    bytes.replace("\r\n", "\r").replace('\n', '\r');
+    c.Output(bytes.toStdString());
+}
+
+void CommandDialogs::properties(CQelComm& c)
+{
+    QDialog dialog(m_parent);
+    dialog.setWindowTitle("Properties");
+    auto* form = new QFormLayout(&dialog);
+    QSpinBox* port = spin(1, 255, c.CommPort());
+    auto* settings = new QLineEdit(QString::fromStdString(c.Settings()));
+    auto* handshaking = new QComboBox;
+    for (const char* h : {"None", "XOn/XOff", "RTS/CTS", "RTS/CTS and XOn/XOff"})
+        handshaking->addItem(h);
+    handshaking->setCurrentIndex(std::clamp(c.Handshaking(), 0, 3));
+    auto* emulation = new QComboBox;
+    for (const char* e : {"TTY", "ANSI", "VT52", "VT100"})
+        emulation->addItem(e);
+    emulation->setCurrentIndex(std::clamp(get(c, M::Emulation).toInt32().value_or(4) - 1, 0, 3));
+    QSpinBox* rows = spin(1, 255, get(c, M::Rows).toInt32().value_or(25));
+    QSpinBox* columns = spin(1, 255, get(c, M::Columns).toInt32().value_or(80));
+    QSpinBox* fore = spin(0, 15, get(c, M::ForeColor).toInt32().value_or(7));
+    QSpinBox* back = spin(0, 15, get(c, M::BackColor).toInt32().value_or(0));
+    QComboBox* protocol = protocolBox(get(c, M::XferProtocol).toInt32().value_or(5));
+    form->addRow("Port (COM number):", port);
+    form->addRow("Settings:", settings);
+    form->addRow("Handshaking:", handshaking);
+    form->addRow("Emulation:", emulation);
+    form->addRow("Rows:", rows);
+    form->addRow("Columns:", columns);
+    form->addRow("Text colour (0-15):", fore);
+    form->addRow("Background colour (0-15):", back);
+    form->addRow("Transfer protocol:", protocol);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    form->addRow(buttons);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+
+    const auto& t = c.Dispatch();
+    if (port->value() != c.CommPort()) {
+        // A new port takes effect by reopening when the old one was open.
+        const bool wasOpen = c.PortOpen();
+        c.SetPortOpen(false);
+        c.SetCommPort(std::int16_t(port->value()));
+        if (wasOpen)
+            c.SetPortOpen(true);
+    }
+    if (c.SetSettings(settings->text().toStdString()).code != 0)
+        QMessageBox::warning(m_parent, "Properties", "The settings were not changed: " + settings->text() +
+                                                         " is not a settings text such as 9600,n,8,1.");
+    c.SetHandshaking(handshaking->currentIndex());
+    t.put(M::Emulation, Variant(std::int32_t(emulation->currentIndex() + 1)));
+    t.put(M::Rows, Variant(std::int32_t(rows->value())));
+    t.put(M::Columns, Variant(std::int32_t(columns->value())));
+    t.put(M::ForeColor, Variant(std::int32_t(fore->value())));
+    t.put(M::BackColor, Variant(std::int32_t(back->value())));
+    t.put(M::XferProtocol, Variant(std::int32_t(protocol->currentData().toInt())));
+    statusChanged(c);
+}
+
+void CommandDialogs::font(CQelComm& c)
+{
+    bool ok = false;
+    const QFont chosen = QFontDialog::getFont(&ok, m_view->font(), m_parent, "Font", QFontDialog::MonospacedFonts);
+    if (!ok)
+        return;
+    lt::automation::FontDesc desc = c.Font();
+    desc.name = chosen.family().toStdString();
+    desc.size = std::uint32_t(std::max(1.0, chosen.pointSizeF()) * 10000);
+    desc.weight = std::int16_t(chosen.bold() ? 700 : 400);
+    desc.italic = chosen.italic();
+    c.SetFont(desc);
+    m_view->setFont(chosen);
+}
+
+}  // namespace qelterm
