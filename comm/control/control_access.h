@@ -27,6 +27,8 @@ struct ControlAccess {
     // The modem members and their part of the apply step.
     static void bindModem(CQelComm& c);
     static void applyModem(CQelComm& c);
+    // The file-transfer members over the transfer engine.
+    static void bindTransfer(CQelComm& c);
     // DoCommand and the commands it runs.
     static void bindCommands(CQelComm& c);
     static ErrorInfo runCommand(CQelComm& c, std::int32_t value);

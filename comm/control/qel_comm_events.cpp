@@ -5,6 +5,7 @@
 
 #include "comm_object.h"
 #include "control_access.h"
+#include "transfer_engine.h"
 
 namespace qelcomm::control {
 namespace {
@@ -199,7 +200,7 @@ void CQelComm::handleCode(std::int32_t code, bool fromCallback)
     case Event_Dsr: event = EventId::DSRChanged; break;
     case Event_Carrier: event = EventId::CarrierChanged; break;
     case Event_Ring: event = EventId::Ring; break;
-    case Event_Transfer: event = TransferEventFor(StoredProperty(MemberId::XferStatus).toInt32().value_or(0)); break;
+    case Event_Transfer: event = TransferEventFor(::GetTransferStatus(m_hObject)); break;
     default: return;   // EOF and line errors reach the container through OnComm only
     }
     if (!event)

@@ -354,6 +354,7 @@ void ControlAccess::buildDispatch(CQelComm& c)
     // The terminal members replace their stored entries.
     ControlAccess::bindTerminal(c);
     ControlAccess::bindModem(c);
+    ControlAccess::bindTransfer(c);
     ControlAccess::bindCommands(c);
 }
 
