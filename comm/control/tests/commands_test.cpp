@@ -2,11 +2,13 @@
 // scripted window side.
 #include "control_fixture.h"
 #include "qel_comm_commands.h"
+#include "scripted_modem.h"
 #include "temp_dir.h"
 
 #include <QDir>
 #include <QFile>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -230,6 +232,57 @@ TEST_F(CommandsTest, UnknownCommandNumbersAreRefusedWithoutAnEvent)
     Variant none, result;
     Args args;
     EXPECT_TRUE(m_control->Dispatch().invoke(MemberId::DoCommand, args, result).failed());
+}
+
+TEST_F(CommandsTest, ConnectWithAPhoneNumberDialsAndAFailedDialClosesThePort)
+{
+    testsupport::PtyPair pty;
+    testsupport::PortsMap ports;
+    ports.map(7, pty.slavePath());
+    modemtest::ScriptedModem modem(pty.master());
+    modem.answerDial("200", "CONNECT 9600");
+    modem.answerDial("201", "BUSY");
+    m_control->SetCommPort(7);
+    m_control->Dispatch().put(MemberId::DialStatusDialog, Variant(std::int32_t(0)));
+    m_control->Dispatch().put(MemberId::DialTimeOut, Variant(std::int32_t(3000)));
+    m_control->SetAutoProcess(3);
+
+    m_control->Dispatch().put(MemberId::ProjectPhoneNumber, Variant("201"));
+    doCommand(CommCommand_Connect);
+    EXPECT_FALSE(m_control->PortOpen());
+    EXPECT_EQ(stored(MemberId::Dial), "Busy");
+    EXPECT_EQ(m_control->AutoProcess(), 3);
+
+    m_control->Dispatch().put(MemberId::ProjectPhoneNumber, Variant("200"));
+    doCommand(CommCommand_Connect);
+    EXPECT_TRUE(m_control->PortOpen());
+    EXPECT_EQ(stored(MemberId::Dial), "");
+    EXPECT_NE(modem.received().find("ATDT200\r"), std::string::npos);
+
+    // Disconnect hangs up and closes, so that Connect dials again.
+    doCommand(CommCommand_Disconnect);
+    EXPECT_FALSE(m_control->PortOpen());
+    doCommand(CommCommand_Connect);
+    EXPECT_TRUE(m_control->PortOpen());
+    const std::string sent = modem.received();
+    EXPECT_NE(sent.find("ATDT200\r"), sent.rfind("ATDT200\r"));   // dialled twice
+}
+
+TEST_F(CommandsTest, TheCommandEventIsTraced)
+{
+    testsupport::TempDir state;
+    setenv("XDG_STATE_HOME", state.path().c_str(), 1);
+    m_control->SetAmbientDisplayName("Comm1");
+    m_control->ApplyProperties();
+    m_control->SetCommSpy(true);
+    m_control->SetCommSpyEvents(true);
+    doCommand(CommCommand_New);
+    doCommand(withoutCommandEvent(CommCommand_Copy));
+    m_control->SetCommSpy(false);
+    const std::string log = readAll(state.file("qelcomm6/commspy.txt"));
+    EXPECT_NE(log.find("Command"), std::string::npos) << log;
+    EXPECT_NE(log.find("1, False"), std::string::npos) << log;
+    EXPECT_EQ(log.find("5, False"), std::string::npos) << log;
 }
 
 }  // namespace
