@@ -2,6 +2,7 @@
 
 #include "qelcomm_terminal.h"
 #include "terminal_view.h"
+#include "transfer_engine.h"
 
 #include <QClipboard>
 #include <QComboBox>
@@ -24,8 +25,8 @@ using lt::automation::Variant;
 using qelcomm::control::CQelComm;
 namespace M = qelcomm::control::MemberId;
 
-// Transfer protocols by their XferProtocol number.
-const char* const kProtocols[] = {"XModem", "XModem CRC", "XModem 1K", "YModem", "YModem-G", "ZModem", "Kermit"};
+// Transfer protocols are numbered 0 to 6 (XModem to Kermit).
+constexpr int kProtocolCount = 7;
 
 QString projectFilters()
 {
@@ -42,9 +43,13 @@ Variant get(const CQelComm& c, std::int32_t dispid)
 QComboBox* protocolBox(std::int32_t current)
 {
     auto* box = new QComboBox;
-    for (int i = 0; i < int(std::size(kProtocols)); ++i)
-        box->addItem(kProtocols[i], i);
-    box->setCurrentIndex(std::max(0, box->findData(current)));
+    // Only the protocols this build can run are offered.
+    for (int i = 0; i < kProtocolCount; ++i)
+        if (xfer::hasProtocol(i))
+            box->addItem(xfer::protocolName(i), i);
+    if (box->findData(current) < 0)
+        box->addItem(QString("%1 (not available)").arg(xfer::protocolName(current)), current);
+    box->setCurrentIndex(box->findData(current));
     return box;
 }
 

@@ -133,12 +133,16 @@ ErrorInfo transfer(CQelComm& c, bool sending)
     std::string file;
     if (!ui || !ui->chooseTransfer(c, sending, protocol, file))
         return {};
-    put(c, M::XferProtocol, Variant(protocol));
-    ::SetProtocol(c.Window(), protocol);
-    const std::int32_t taken = sending ? ::Upload(c.Window(), file.c_str()) : ::Download(c.Window(), file.c_str());
-    if (!taken)
-        return ErrorInfo{lt::automation::kFail, 0, sending ? "The file could not be sent" : "No file can be received",
+    // The engine queues a file behind a transfer of the same direction but
+    // takes none while one of the other direction runs.
+    const std::int32_t direction = sending ? 1 : 2;
+    if (const std::int32_t running = ::GetTransferType(c.Window()); running != 0 && running != direction)
+        return ErrorInfo{lt::automation::kInvalidCall, 5,
+                         sending ? "A file is being received; try again when it is done"
+                                 : "A file is being sent; try again when it is done",
                          kProgId};
+    put(c, M::XferProtocol, Variant(protocol));
+    put(c, sending ? M::Upload : M::Download, Variant(file));
     return {};
 }
 

@@ -4,6 +4,7 @@
 #include "qel_comm_commands.h"
 #include "scripted_modem.h"
 #include "temp_dir.h"
+#include "transfer_engine.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,7 +30,15 @@ public:
         chosen = answer;
         return true;
     }
-    bool chooseTransfer(CQelComm&, bool, std::int32_t&, std::string&) override { return false; }
+    bool chooseTransfer(CQelComm&, bool sending, std::int32_t& protocol, std::string& file) override
+    {
+        transferAsked.push_back({sending, protocol});
+        if (transferFile.empty())
+            return false;
+        protocol = transferProtocol;
+        file = transferFile;
+        return true;
+    }
     void copy(CQelComm&) override {}
     void paste(CQelComm&) override {}
     void properties(CQelComm&) override {}
@@ -42,6 +51,9 @@ public:
     };
     std::vector<Ask> asked;
     std::string answer;   // empty: the user cancels
+    std::vector<std::pair<bool, std::int32_t>> transferAsked;
+    std::string transferFile;   // empty: the user cancels
+    std::int32_t transferProtocol = 0;
     int statusChanges = 0;
 };
 
@@ -266,6 +278,28 @@ TEST_F(CommandsTest, ConnectWithAPhoneNumberDialsAndAFailedDialClosesThePort)
     EXPECT_TRUE(m_control->PortOpen());
     const std::string sent = modem.received();
     EXPECT_NE(sent.find("ATDT200\r"), sent.rfind("ATDT200\r"));   // dialled twice
+}
+
+TEST_F(CommandsTest, SendAFileStartsTheChosenProtocolAndReceivingMeanwhileIsRefused)
+{
+    openOnPty();
+    doCommand(CommCommand_SendFile);   // cancelled: nothing starts
+    ASSERT_EQ(m_ui.transferAsked.size(), 1u);
+    EXPECT_EQ(m_ui.transferAsked[0], std::make_pair(true, std::int32_t(5)));
+    EXPECT_EQ(::GetTransferType(m_control->Window()), 0);
+
+    const std::string file = m_dir.file("out.bin");
+    writeFile(file, std::string(300, 'x'));
+    m_ui.transferFile = file;
+    m_ui.transferProtocol = 1;   // XModem CRC
+    m_control->Dispatch().put(MemberId::XferStatusDialog, Variant(std::int32_t(0)));
+    EXPECT_FALSE(doCommand(CommCommand_SendFile).failed());
+    EXPECT_EQ(stored(MemberId::XferProtocol), "1");
+    EXPECT_EQ(::GetTransferType(m_control->Window()), 1);
+    EXPECT_TRUE(doCommand(CommCommand_ReceiveFile).failed());
+
+    m_control->Dispatch().put(MemberId::AbortTransfer, Variant::fromBool(true));
+    EXPECT_TRUE(pumpUntil([&] { return ::GetTransferType(m_control->Window()) == 0; }, 15000));
 }
 
 TEST_F(CommandsTest, TheCommandEventIsTraced)
