@@ -7,6 +7,7 @@
 #include "control_access.h"
 #include "qelcomm_modem.h"
 #include "qelcomm_terminal.h"
+#include "transfer_engine.h"
 
 namespace qelcomm::control {
 namespace {
@@ -170,8 +171,8 @@ void CQelComm::ApplyProperties()
     ::SetScrollRows(o, stored(M::ScrollRows));
     ::SetSettings(o, m_settings.c_str());
     ::SetSThreshold(o, m_sThreshold);
-    // The transfer protocol and its dialog type follow here once the
-    // control drives the transfer engine.
+    ::SetProtocol(o, stored(M::XferProtocol));
+    ::SetTransferDialogType(o, stored(M::XferStatusDialog));
 
     ::SetCommSpyInput(o, m_spyInput);
     ::SetCommSpyOutput(o, m_spyOutput);
