@@ -1,5 +1,7 @@
 #include "frm_io_options.h"
 
+#include "dialog_buttons.h"
+
 #include "global_options.h"
 
 #include <QButtonGroup>
@@ -51,20 +53,6 @@ void takeSelected(const std::array<QRadioButton*, 3>& buttons, std::int16_t& val
     for (std::size_t k = 0; k < 3; ++k)
         if (buttons[k]->isChecked())
             value = std::int16_t(k);
-}
-
-QHBoxLayout* okCancel(QPushButton*& ok, QPushButton*& cancel)
-{
-    ok = new QPushButton("OK");
-    ok->setObjectName("Command1");
-    ok->setDefault(true);
-    cancel = new QPushButton("Cancel");
-    cancel->setObjectName("Command2");
-    auto* row = new QHBoxLayout;
-    row->addStretch();
-    row->addWidget(ok);
-    row->addWidget(cancel);
-    return row;
 }
 
 }  // namespace

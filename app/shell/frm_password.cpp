@@ -1,5 +1,7 @@
 #include "frm_password.h"
 
+#include "dialog_buttons.h"
+
 #include "global_options.h"
 #include "shell_dialogs.h"
 
@@ -20,20 +22,6 @@ QLineEdit* maskedField(const char* name)
     edit->setObjectName(name);
     edit->setEchoMode(QLineEdit::Password);
     return edit;
-}
-
-QHBoxLayout* okCancel(QPushButton*& ok, QPushButton*& cancel)
-{
-    ok = new QPushButton("OK");
-    ok->setObjectName("Command1");
-    ok->setDefault(true);
-    cancel = new QPushButton("Cancel");
-    cancel->setObjectName("Command2");
-    auto* row = new QHBoxLayout;
-    row->addStretch();
-    row->addWidget(ok);
-    row->addWidget(cancel);
-    return row;
 }
 
 // Fixed size, centred on the screen the dialog opens on.
