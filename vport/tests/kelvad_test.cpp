@@ -1,4 +1,5 @@
 #include "event_window.h"
+#include "pump.h"
 #include "kelvad_ctrl.h"
 
 #include "temp_dir.h"
@@ -20,6 +21,9 @@ using lt::automation::Variant;
 using namespace kelvad;
 
 namespace {
+
+using testsupport::pumpUntil;
+using testsupport::pumpFor;
 
 struct Event {
     std::int32_t id;
@@ -55,23 +59,6 @@ private:
     CKelvadCtrl& m_ctrl;
     std::uint32_t m_cookie = 0;
 };
-
-bool pumpUntil(const std::function<bool()>& done, int ms = 5000)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        win::pumpMessages();
-        win::sleepMs(5);
-    }
-    return true;
-}
-
-void pumpFor(int ms)
-{
-    pumpUntil([] { return false; }, ms);
-}
 
 class KelvadTest : public ::testing::Test {
 protected:

@@ -2,6 +2,7 @@
 // start-up from a file, the File menu, shut-down and the placement store,
 // the restore password check, and a session window driving a real session.
 #include "config_file.h"
+#include "pump.h"
 #include "frm_document.h"
 #include "frm_main.h"
 #include "global_options.h"
@@ -37,6 +38,8 @@ using namespace lintrel;
 
 namespace {
 
+using testsupport::pumpUntil;
+
 void writeFile(const std::string& path, const std::string& data)
 {
     std::ofstream(path, std::ios::binary) << data;
@@ -48,18 +51,6 @@ std::string readFile(const std::string& path)
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
-}
-
-bool pumpUntil(const std::function<bool()>& pred, int ms = 5000)
-{
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() >= until)
-            return false;
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
 }
 
 struct Message {

@@ -18,23 +18,6 @@ void RecordingSink::onEvent(std::int32_t dispid, lt::automation::Args&)
         during(dispid);
 }
 
-bool pumpUntil(const std::function<bool()>& pred, int ms)
-{
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() >= until)
-            return false;
-        win::pumpMessages();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
-void pumpFor(int ms)
-{
-    pumpUntil([] { return false; }, ms);
-}
-
 void tick(const CQelComm& c)
 {
     win::sendMessage(c.Window(), win::WM_TIMER, 1, 0);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "pty_pair.h"
+#include "pump.h"
 #include "qel_comm.h"
 #include "serial/loopback.h"
 
@@ -36,8 +37,8 @@ private:
     CQelComm*& m_control;
 };
 
-bool pumpUntil(const std::function<bool()>& pred, int ms);
-void pumpFor(int ms);
+using testsupport::pumpUntil;
+using testsupport::pumpFor;
 // One polling tick of the control's comm object, at once.
 void tick(const CQelComm& c);
 

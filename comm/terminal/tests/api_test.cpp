@@ -2,6 +2,7 @@
 // engine's display path: bytes from a pseudo-terminal reach the screen and
 // status answers go back to the far end.
 #include "comm_object.h"
+#include "pump.h"
 #include "pty_pair.h"
 #include "qelcomm_terminal.h"
 #include "terminal_registry.h"
@@ -14,17 +15,7 @@
 
 namespace {
 
-bool pumpUntil(const std::function<bool()>& pred, int ms)
-{
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() >= until)
-            return false;
-        win::pumpMessages();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+using testsupport::pumpUntil;
 
 std::string contentsOf(QcHandle object)
 {

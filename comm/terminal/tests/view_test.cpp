@@ -2,6 +2,7 @@
 // port is a pseudo-terminal: keys reach the far end as the key table says,
 // what the far end draws is the screen, painting, selection and paging.
 #include "pty_pair.h"
+#include "pump.h"
 #include "win/win.h"
 #include "qelcomm_terminal.h"
 #include "terminal_registry.h"
@@ -23,18 +24,7 @@ using namespace qelcomm::terminal;
 
 namespace {
 
-bool pumpUntil(const std::function<bool()>& pred, int ms)
-{
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() >= until)
-            return false;
-        QCoreApplication::processEvents();
-        win::pumpMessages();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+using testsupport::pumpUntil;
 
 std::string contentsOf(QcHandle object)
 {

@@ -20,18 +20,6 @@
 
 namespace xfertest {
 
-bool pumpUntil(const std::function<bool()>& pred, int ms)
-{
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() >= until)
-            return false;
-        win::pumpMessages();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 std::string readFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "qelcomm.h"
+#include "pump.h"
 #include "temp_dir.h"
 #include "pty_pair.h"
 
@@ -17,7 +18,7 @@
 
 namespace xfertest {
 
-bool pumpUntil(const std::function<bool()>& pred, int ms);
+using testsupport::pumpUntil;
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& data);
 std::string randomData(std::size_t n, unsigned seed);
