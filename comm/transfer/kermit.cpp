@@ -19,13 +19,21 @@ Task Kermit::run()
 
 Task Kermit::readPacket()
 {
+    // Waiting for the SOH, the line may carry text besides packets: a
+    // peer's banner, or C-Kermit's "kermit -ir" that starts a receiver at
+    // a shell. Such bytes are skipped up to a bound; quiet reads are what
+    // cancels a transfer whose peer has gone.
     int b = -1;
-    for (int reads = 0; b != kMark; ++reads) {
-        if (reads == kMarkReads) {
+    for (int quiet = 0, stray = 0; b != kMark;) {
+        if (quiet == kMarkReads || stray == kStrayBytes) {
             m_host.cancelTransfer();
             co_return kLineQuiet;
         }
         b = co_await readByte(kReadMs);
+        if (b < 0)
+            ++quiet;
+        else if (b != kMark)
+            ++stray;
     }
     for (;;) {
         // From here a SOH starts the packet again.

@@ -15,7 +15,8 @@ namespace xfer {
 
 namespace kermit {
 inline constexpr std::uint32_t kReadMs = 1000;   // each byte of a packet, and each wait for its SOH
-inline constexpr int kMarkReads = 10;            // reads without a SOH that cancel the transfer
+inline constexpr int kMarkReads = 10;            // quiet reads without a SOH that cancel the transfer
+inline constexpr int kStrayBytes = 1024;         // bytes other than SOH that do the same
 inline constexpr int kMaxTries = 10;             // a packet may be tried this often and once more
 
 // Results of reading a packet besides its type character.

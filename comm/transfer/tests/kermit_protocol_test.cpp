@@ -410,17 +410,37 @@ TEST_F(KermitSender, RetriesThenGivesUp)
     EXPECT_TRUE(host.take().empty());
 }
 
-TEST_F(KermitSender, QuietLineCancelsTheTransfer)
+TEST_F(KermitSender, QuietLineCancelsTheTransferButTextBeforeAPacketDoesNot)
 {
     start("abc");
     sent();
+    // A banner and C-Kermit's "kermit -ir" between quiet reads, then the
+    // answer still counts.
+    for (int i = 0; i < 9; ++i)
+        tx.timeout();
+    feed(tx, "KERMIT READY TO RECEIVE...\r\nkermit -ir\r");
+    answer('Y', 0, "~* @-#");
+    EXPECT_EQ(sent().type, 'F');
     for (int i = 0; i < 9; ++i)
         tx.timeout();
     EXPECT_FALSE(tx.done());
-    tx.feed('x');  // not a SOH: counts as well
+    tx.timeout();
     ASSERT_TRUE(tx.done());
     EXPECT_TRUE(host.cancelled);
     EXPECT_NE(tx.result(), 0);
+    EXPECT_EQ(host.events.back(), "end failed");
+
+    // Endless text without a SOH ends it too.
+    Host h2;
+    h2.files["f"] = "x";
+    h2.queue = {"f"};
+    Kermit k(h2, true);
+    k.start();
+    feed(k, std::string(kStrayBytes - 1, 'z'));
+    EXPECT_FALSE(k.done());
+    k.feed('z');
+    ASSERT_TRUE(k.done());
+    EXPECT_TRUE(h2.cancelled);
 }
 
 TEST_F(KermitSender, ErrorPacketAbortsWithItsText)
