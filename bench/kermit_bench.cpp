@@ -1,0 +1,193 @@
+// Kermit throughput over one socat pseudo-terminal pair: our sender to
+// G-Kermit and C-Kermit to our receiver, then C-Kermit to G-Kermit on the
+// same pair for comparison. Prints one line per run and the ratios.
+//
+// Usage: kermit_bench [megabytes]
+#include "pty_pair.h"
+#include "qelcomm.h"
+#include "temp_dir.h"
+#include "transfer_engine.h"
+#include "xymodem.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QProcess>
+#include <QTimer>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+void runFor(int ms, const std::function<bool()>& done)
+{
+    QEventLoop loop;
+    QTimer check, limit;
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        if (done())
+            loop.quit();
+    });
+    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    check.start(5);
+    limit.setSingleShot(true);
+    limit.start(ms);
+    if (!done())
+        loop.exec();
+}
+
+void startChild(QProcess& p, const QStringList& command, const std::string& cwd, const std::string& stdioTty)
+{
+    p.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    p.setWorkingDirectory(QString::fromStdString(cwd));
+    if (stdioTty.empty()) {
+        p.setStandardInputFile(QProcess::nullDevice());
+        p.setStandardOutputFile(QProcess::nullDevice());
+    } else {
+        p.setStandardInputFile(QString::fromStdString(stdioTty));
+        p.setStandardOutputFile(QString::fromStdString(stdioTty));
+    }
+    p.setStandardErrorFile(QProcess::nullDevice());
+    p.start(command.front(), command.mid(1));
+    p.waitForStarted(5000);
+}
+
+bool finished(QProcess& p, int ms)
+{
+    runFor(ms, [&] { return p.state() == QProcess::NotRunning; });
+    if (p.state() != QProcess::NotRunning) {
+        p.kill();
+        p.waitForFinished(2000);
+        return false;
+    }
+    return p.exitCode() == 0;
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+QStringList ckermit(const std::string& line, const std::string& action)
+{
+    return {"kermit", "-Y", "-q", "-l", QString::fromStdString(line), "-b", "115200", "-C",
+            QString::fromStdString("set carrier-watch off, set flow none, set file names literal, "
+                                   "set file type binary, set transfer mode manual, set file patterns off, "
+                                   + action + ", exit")};
+}
+
+double seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+
+void report(const char* what, double s, bool ok, std::size_t bytes)
+{
+    std::printf("%-34s %8.2f s  %8.1f KB/s  %s\n", what, s, bytes / 1024.0 / s, ok ? "ok" : "FAILED");
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const std::size_t megabytes = argc > 1 ? std::size_t(std::max(1, std::atoi(argv[1]))) : 1;
+    const std::size_t size = megabytes << 20;
+
+    testsupport::TempDir dir;
+    for (const char* sub : {"from", "into", "back"})
+        ::mkdir(dir.file(sub).c_str(), 0700);
+    std::string data(size, '\0');
+    std::mt19937 gen(1);
+    for (char& c : data)
+        c = char(gen() & 0xFF);
+    std::ofstream(dir.file("from/payload"), std::ios::binary) << data;
+
+    QProcess socat;
+    socat.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    const std::string nearPath = dir.file("near"), farPath = dir.file("far");
+    socat.start("socat", {"pty,raw,echo=0,link=" + QString::fromStdString(nearPath),
+                          "pty,raw,echo=0,link=" + QString::fromStdString(farPath)});
+    struct stat st;
+    runFor(5000, [&] { return ::stat(nearPath.c_str(), &st) == 0 && ::stat(farPath.c_str(), &st) == 0; });
+
+    testsupport::PortsMap ports;
+    ports.map(61, nearPath);
+    QcHandle o = CreateCommObject(0);
+    SetCommPort(o, 61);
+    SetSettings(o, "115200,n,8,1");
+    if (SetPortOpen(o, 1) != 1) {
+        std::fprintf(stderr, "cannot open the line\n");
+        return 1;
+    }
+    SetProtocol(o, xfer::Protocol_Kermit);
+    std::printf("Kermit, %zu MB of random data over a pseudo-terminal pair\n", megabytes);
+
+    // Ours to G-Kermit.
+    double oursSend = 0;
+    {
+        QProcess peer;
+        startChild(peer, {"gkermit", "-q", "-P", "-i", "-r"}, dir.file("into"), farPath);
+        runFor(500, [] { return false; });
+        const auto t0 = Clock::now();
+        Upload(o, dir.file("from/payload").c_str());
+        runFor(600000, [&] { return GetTransferType(o) == 0; });
+        oursSend = seconds(t0);
+        const bool ok = GetTransferStatus(o) == 0 && finished(peer, 20000) && readFile(dir.file("into/payload")) == data;
+        report("ours -> gkermit", oursSend, ok, size);
+    }
+
+    // C-Kermit to ours.
+    double oursReceive = 0;
+    {
+        SetXferPath(o, dir.file("back").c_str());
+        Download(o, nullptr);
+        QProcess peer;
+        const auto t0 = Clock::now();
+        startChild(peer, ckermit(farPath, "send payload"), dir.file("from"), {});
+        runFor(600000, [&] { return GetTransferType(o) == 0; });
+        oursReceive = seconds(t0);
+        const bool ok = GetTransferStatus(o) == 0 && finished(peer, 20000) && readFile(dir.file("back/payload")) == data;
+        report("kermit -> ours", oursReceive, ok, size);
+    }
+    SetPortOpen(o, 0);
+    DestroyCommObject(o);
+
+    // C-Kermit to G-Kermit on the same pair: with their own defaults (long
+    // packets, sliding windows), and held to basic Kermit like ours.
+    double reference[2] = {0, 0};
+    const char* const setups[2] = {"send payload",
+                                   "set send packet-length 94, set window 1, set block-check 1, "
+                                   "set prefixing all, send payload"};
+    const char* const labels[2] = {"kermit -> gkermit (defaults)", "kermit -> gkermit (basic)"};
+    for (int i = 0; i < 2; ++i) {
+        const std::string into = dir.file("ref" + std::to_string(i));
+        ::mkdir(into.c_str(), 0700);
+        QProcess receiver, sender;
+        startChild(receiver, {"gkermit", "-q", "-P", "-i", "-r"}, into, farPath);
+        runFor(500, [] { return false; });
+        const auto t0 = Clock::now();
+        startChild(sender, ckermit(nearPath, setups[i]), dir.file("from"), {});
+        const bool sent = finished(sender, 600000);
+        const bool got = finished(receiver, 20000);
+        reference[i] = seconds(t0);
+        report(labels[i], reference[i], sent && got && readFile(into + "/payload") == data, size);
+    }
+    for (int i = 0; i < 2; ++i) {
+        std::printf("ratio ours -> gkermit / %s: %.2f\n", labels[i], oursSend / reference[i]);
+        std::printf("ratio kermit -> ours  / %s: %.2f\n", labels[i], oursReceive / reference[i]);
+    }
+
+    socat.terminate();
+    socat.waitForFinished(3000);
+    return 0;
+}
