@@ -396,7 +396,9 @@ Task Kermit::receiver()
                     m_state = State::Abort;
                     break;
                 }
-                m_host.fileEnded(true);
+                // "D" in the Z means the sender gave this file up: what
+                // came stays, but the file did not go through.
+                m_host.fileEnded(m_data != "D");
                 m_state = State::File;
             } else {
                 m_state = State::Abort;

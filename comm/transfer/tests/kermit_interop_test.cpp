@@ -152,7 +152,7 @@ TEST_F(KermitInterop, SendsBatchToGkermit)
     const std::string from = folder("from"), into = folder("into");
     const auto files = makeFiles(from, kSizes);
     KermitPeer peer({"gkermit", "-q", "-P", "-i", "-r"}, into, line.farPath());
-    pumpUntil([] { return false; }, 500);  // listening before our S goes out
+    pumpUntil([] { return false; }, 1000);  // listening before our S goes out
     sendBatch(o, from, files);
     ASSERT_TRUE(runToEnd(o, 60000));
     EXPECT_EQ(GetTransferStatus(o), 0) << lastMessage(o);
@@ -224,7 +224,7 @@ TEST_F(KermitInterop, MegabyteToGkermitAndFromCkermit)
     const auto files = makeFiles(from, {kBig});
     {
         KermitPeer peer({"gkermit", "-q", "-P", "-i", "-r"}, into, line.farPath());
-        pumpUntil([] { return false; }, 500);
+        pumpUntil([] { return false; }, 1000);
         sendBatch(o, from, files);
         ASSERT_TRUE(runToEnd(o, 120000));
         EXPECT_EQ(GetTransferStatus(o), 0) << lastMessage(o);
@@ -284,7 +284,7 @@ TEST_F(KermitInterop, PeerGoneMidFileFailsTheTransfer)
     const std::string from = folder("from"), into = folder("into");
     writeFile(from + "/big", randomData(200000, 5));
     auto peer = std::make_unique<KermitPeer>(QStringList{"gkermit", "-q", "-P", "-i", "-r"}, into, line.farPath());
-    pumpUntil([] { return false; }, 500);
+    pumpUntil([] { return false; }, 1000);
     ASSERT_EQ(Upload(o, (from + "/big").c_str()), 1);
     ASSERT_TRUE(pumpUntil([&] { return GetTransferBytesTransferred(o) > 10000; }, 30000));
     peer.reset();

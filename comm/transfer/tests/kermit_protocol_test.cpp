@@ -658,6 +658,22 @@ TEST_F(KermitReceiver, NameStopsAtAZeroByteAndEmptyNameIsProposedEmpty)
     EXPECT_EQ(host.files.count("UNTITLED.000"), 1u);
 }
 
+TEST_F(KermitReceiver, FileTheSenderDiscardsIsNotReportedAsWhole)
+{
+    throughHeader();
+    answerTo('D', 2, "part");
+    EXPECT_EQ(answerTo('Z', 3, "D").type, 'Y');
+    EXPECT_EQ(host.events.back(), "end failed");
+    EXPECT_EQ(host.files["x.bin"], "part");
+    // The transfer goes on with the next file.
+    answerTo('F', 4, "y.bin");
+    answerTo('Z', 5);
+    EXPECT_EQ(host.events.back(), "end ok");
+    EXPECT_EQ(answerTo('B', 6).type, 'Y');
+    ASSERT_TRUE(rx.done());
+    EXPECT_EQ(rx.result(), 0);
+}
+
 TEST_F(KermitReceiver, AbortFlagEndsAtTheNextPacket)
 {
     throughHeader();
