@@ -35,50 +35,34 @@ Task Kermit::readPacket()
         else if (b != kMark)
             ++stray;
     }
-    for (;;) {
-        // From here a SOH starts the packet again.
-        std::uint8_t head[3];
-        int i = 0;
-        for (; i < 3; ++i) {
-            b = co_await readByte(kReadMs);
-            if (b < 0)
-                co_return kNoPacket;
-            if (b == kMark)
-                break;
-            head[i] = std::uint8_t(b);
-        }
-        if (i < 3)
-            continue;
-        const int length = unchar(head[0]);
-        if (length < 3 || length > kMaxLength || unchar(head[1]) < 0 || unchar(head[1]) > 63)
+    // From here a SOH starts the packet again. The packet is kept from LEN
+    // to CHECK: LEN, SEQ and TYPE, then LEN - 35 data characters.
+    std::uint8_t packet[kMaxLength + 1];
+    for (int have = 0, need = 3;;) {
+        b = co_await readByte(kReadMs);
+        if (b < 0)
             co_return kNoPacket;
-        std::uint8_t body[kMaxLength];
-        const int n = length - 3;
-        bool restart = false;
-        for (i = 0; i <= n; ++i) {  // the data, then the check
-            b = co_await readByte(kReadMs);
-            if (b < 0)
-                co_return kNoPacket;
-            if (b == kMark) {
-                restart = true;
-                break;
-            }
-            body[i] = std::uint8_t(b);
-        }
-        if (restart)
+        if (b == kMark) {
+            have = 0;
+            need = 3;
             continue;
-        unsigned sum = 0;
-        for (std::uint8_t c : head)
-            sum += c;
-        for (int k = 0; k < n; ++k)
-            sum += body[k];
-        const std::uint8_t s = std::uint8_t(sum);
-        if (body[n] != tochar((s + s / 64) % 64))
-            co_return kNoPacket;
-        m_seq = unchar(head[1]);
-        m_data.assign(reinterpret_cast<const char*>(body), std::size_t(n));
-        co_return head[2];
+        }
+        packet[have++] = std::uint8_t(b);
+        if (have == 2) {
+            const int length = unchar(packet[0]);
+            if (length < 3 || length > kMaxLength || unchar(packet[1]) < 0 || unchar(packet[1]) > 63)
+                co_return kNoPacket;
+            need = length + 1;
+        }
+        if (have == need)
+            break;
     }
+    const int n = unchar(packet[0]) - 3;
+    if (packet[3 + n] != blockCheck(packet, std::size_t(3 + n)))
+        co_return kNoPacket;
+    m_seq = unchar(packet[1]);
+    m_data.assign(reinterpret_cast<const char*>(packet + 3), std::size_t(n));
+    co_return packet[2];
 }
 
 bool Kermit::sendPacket(std::uint8_t type, int seq, const std::string& data)
