@@ -1,0 +1,168 @@
+// ZModem against lrzsz over a socat pseudo-terminal pair, both ways, files
+// compared by hash; resumption of a half-received file; the automatic
+// download a far-end sz starts.
+#include "line_fixture.h"
+#include "transfer_engine.h"
+#include "xymodem.h"
+
+#include <sys/stat.h>
+
+using namespace xfertest;
+
+namespace {
+
+std::string lastMessage(QcHandle o)
+{
+    char text[200] = {};
+    GetTransferMessage(o, text, sizeof text);
+    return text;
+}
+
+const std::vector<std::size_t> kSizes = {0, 1, 1024, 1025, 1024 * 1024};
+
+class ZmodemInterop : public TransferTest {
+protected:
+    std::string makeDir(const std::string& name)
+    {
+        const std::string dir = m_dir.file(name);
+        ::mkdir(dir.c_str(), 0700);
+        return dir;
+    }
+};
+
+TEST_F(ZmodemInterop, RegisteredWithTheEngine) { EXPECT_TRUE(xfer::hasProtocol(xfer::Protocol_ZModem)); }
+
+TEST_F(ZmodemInterop, WeSendRzReceives)
+{
+    SocatLine line(m_dir.path());
+    ASSERT_TRUE(line.ok());
+    QcHandle o = openObject(line.nearPath(), 41);
+    SetProtocol(o, xfer::Protocol_ZModem);
+    for (std::size_t size : kSizes) {
+        SCOPED_TRACE(size);
+        const std::string into = makeDir("rz" + std::to_string(size));
+        const std::string data = randomData(size, unsigned(size) + 21);
+        const std::string src = m_dir.file("z" + std::to_string(size));
+        writeFile(src, data);
+        ASSERT_EQ(Upload(o, src.c_str()), 1);
+        Peer peer("rz", {"-q"}, line.farPath(), into);
+        ASSERT_TRUE(waitForEnd(o));
+        EXPECT_EQ(GetTransferStatus(o), 0) << lastMessage(o);
+        EXPECT_TRUE(peer.finish(20000)) << peer.log();
+        EXPECT_EQ(sha256(readFile(into + "/z" + std::to_string(size))), sha256(data));
+    }
+}
+
+TEST_F(ZmodemInterop, BatchOfThreeToRz)
+{
+    SocatLine line(m_dir.path());
+    ASSERT_TRUE(line.ok());
+    QcHandle o = openObject(line.nearPath(), 42);
+    SetProtocol(o, xfer::Protocol_ZModem);
+    const std::string into = makeDir("batch");
+    const std::vector<std::size_t> sizes = {1025, 0, 200 * 1024};
+    std::vector<std::string> sent;
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        sent.push_back(randomData(sizes[i], unsigned(i) + 31));
+        const std::string src = m_dir.file("b" + std::to_string(i));
+        writeFile(src, sent.back());
+        ASSERT_EQ(Upload(o, src.c_str()), 1);
+    }
+    Peer peer("rz", {"-q"}, line.farPath(), into);
+    ASSERT_TRUE(waitForEnd(o));
+    EXPECT_EQ(GetTransferStatus(o), 0) << lastMessage(o);
+    EXPECT_TRUE(peer.finish(20000)) << peer.log();
+    for (std::size_t i = 0; i < sizes.size(); ++i)
+        EXPECT_EQ(sha256(readFile(into + "/b" + std::to_string(i))), sha256(sent[i])) << i;
+}
+
+TEST_F(ZmodemInterop, SzSendsWeReceive)
+{
+    SocatLine line(m_dir.path());
+    ASSERT_TRUE(line.ok());
+    QcHandle o = openObject(line.nearPath(), 43);
+    SetProtocol(o, xfer::Protocol_ZModem);
+    for (std::size_t size : kSizes) {
+        SCOPED_TRACE(size);
+        const std::string into = makeDir("got" + std::to_string(size));
+        SetXferPath(o, into.c_str());
+        const std::string data = randomData(size, unsigned(size) + 23);
+        const std::string name = "s" + std::to_string(size);
+        writeFile(m_dir.file(name), data);
+        ASSERT_EQ(Download(o, nullptr), 1);
+        Peer peer("sz", {"-q", QString::fromStdString(name)}, line.farPath(), m_dir.path());
+        ASSERT_TRUE(waitForEnd(o));
+        EXPECT_EQ(GetTransferStatus(o), 0) << lastMessage(o);
+        EXPECT_TRUE(peer.finish(20000)) << peer.log();
+        EXPECT_EQ(sha256(readFile(into + "/" + name)), sha256(data));
+    }
+}
+
+TEST_F(ZmodemInterop, BatchOfThreeFromSz)
+{
+    SocatLine line(m_dir.path());
+    ASSERT_TRUE(line.ok());
+    QcHandle o = openObject(line.nearPath(), 44);
+    SetProtocol(o, xfer::Protocol_ZModem);
+    const std::string into = makeDir("fromsz");
+    SetXferPath(o, into.c_str());
+    const std::vector<std::size_t> sizes = {1, 300 * 1024, 0};
+    std::vector<std::string> sent;
+    QStringList args{"-q"};
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        sent.push_back(randomData(sizes[i], unsigned(i) + 41));
+        const std::string name = "t" + std::to_string(i);
+        writeFile(m_dir.file(name), sent.back());
+        args << QString::fromStdString(name);
+    }
+    ASSERT_EQ(Download(o, nullptr), 1);
+    Peer peer("sz", args, line.farPath(), m_dir.path());
+    ASSERT_TRUE(waitForEnd(o));
+    EXPECT_EQ(GetTransferStatus(o), 0) << lastMessage(o);
+    EXPECT_TRUE(peer.finish(20000)) << peer.log();
+    for (std::size_t i = 0; i < sizes.size(); ++i)
+        EXPECT_EQ(sha256(readFile(into + "/t" + std::to_string(i))), sha256(sent[i])) << i;
+}
+
+// rz -r finds half the file and asks for the rest. The half on its side
+// differs from ours, so the result shows that only the rest went out.
+TEST_F(ZmodemInterop, RzResumesAndWeSendOnlyTheRest)
+{
+    SocatLine line(m_dir.path());
+    ASSERT_TRUE(line.ok());
+    QcHandle o = openObject(line.nearPath(), 45);
+    SetProtocol(o, xfer::Protocol_ZModem);
+    const std::string into = makeDir("resume");
+    const std::size_t size = 300 * 1024 + 17, half = 150 * 1024;
+    const std::string data = randomData(size, 51);
+    const std::string theirs = randomData(half, 52);
+    writeFile(m_dir.file("r.bin"), data);
+    writeFile(into + "/r.bin", theirs);
+    ASSERT_EQ(Upload(o, m_dir.file("r.bin").c_str()), 1);
+    Peer peer("rz", {"-q", "-r"}, line.farPath(), into);
+    ASSERT_TRUE(waitForEnd(o));
+    EXPECT_EQ(GetTransferStatus(o), 0) << lastMessage(o);
+    EXPECT_TRUE(peer.finish(20000)) << peer.log();
+    EXPECT_EQ(sha256(readFile(into + "/r.bin")), sha256(theirs + data.substr(half)));
+}
+
+// Automatic receive on: a far-end sz starts the download by itself.
+TEST_F(ZmodemInterop, FarEndSzDownloadsIntoTheTransferFolder)
+{
+    SocatLine line(m_dir.path());
+    ASSERT_TRUE(line.ok());
+    QcHandle o = openObject(line.nearPath(), 46);
+    const std::string into = makeDir("auto");
+    SetXferPath(o, into.c_str());
+    SetAutoProcess(o, 1);
+    const std::string data = randomData(64 * 1024 + 3, 61);
+    writeFile(m_dir.file("a.bin"), data);
+    Peer peer("sz", {"-q", "a.bin"}, line.farPath(), m_dir.path());
+    ASSERT_TRUE(pumpUntil([&] { return GetTransferType(o) == 2; }, 20000)) << "no download started";
+    ASSERT_TRUE(waitForEnd(o));
+    EXPECT_EQ(GetTransferStatus(o), 0) << lastMessage(o);
+    EXPECT_TRUE(peer.finish(20000)) << peer.log();
+    EXPECT_EQ(sha256(readFile(into + "/a.bin")), sha256(data));
+}
+
+}  // namespace
