@@ -1,6 +1,7 @@
 // Comm object life and port life: the window class, the record, opening and
 // closing the port, attaching a foreign device handle.
 #include "comm_object.h"
+#include "host_loop.h"
 
 #include <cstring>
 #include <new>
@@ -161,6 +162,7 @@ using namespace qelcomm;
 
 QELCOMM_API std::int32_t InitQelCommObjects()
 {
+    ensureHostLoop();
     if (win::isClassRegistered(kObjectClassName))
         return 1;
     win::WndClass cls;
@@ -179,7 +181,7 @@ QELCOMM_API QcHandle CreateCommObject(QcHandle parent)
     return createObject(parent, style, "");
 }
 
-QELCOMM_API QcHandle CreateCommObjectName(QcHandle parent, const char* name)
+QELCOMM_CPP_API QcHandle CreateCommObjectName(QcHandle parent, const char* name)
 {
     return createObject(parent, win::WS_CHILD | win::WS_HSCROLL | win::WS_VSCROLL, name);
 }
@@ -205,6 +207,10 @@ QELCOMM_API std::int32_t GetCommPort(QcHandle object)
 {
     return fieldOf(object, &CommObjectData::portNumber);
 }
+
+QELCOMM_CPP_API void SetPort(QcHandle object, std::int32_t number) { SetCommPort(object, number); }
+
+QELCOMM_CPP_API std::int32_t GetPort(QcHandle object) { return GetCommPort(object); }
 
 QELCOMM_API std::int32_t SetPortOpen(QcHandle object, std::int32_t open)
 {

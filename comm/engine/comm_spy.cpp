@@ -113,7 +113,7 @@ void CommSpyMsg(QcHandle object, int kind, const char* text, const std::string& 
     CommSpyMsg(object, kind, text, data.data(), std::uint32_t(data.size()));
 }
 
-QELCOMM_API std::int32_t SetCommSpyInput(QcHandle object, std::int32_t flag)
+QELCOMM_CPP_API std::int32_t SetCommSpyInput(QcHandle object, std::int32_t flag)
 {
     CommObjectData* d = resolve(object);
     if (!d)
@@ -122,7 +122,7 @@ QELCOMM_API std::int32_t SetCommSpyInput(QcHandle object, std::int32_t flag)
     return 1;
 }
 
-QELCOMM_API std::int32_t SetCommSpyOutput(QcHandle object, std::int32_t flag)
+QELCOMM_CPP_API std::int32_t SetCommSpyOutput(QcHandle object, std::int32_t flag)
 {
     CommObjectData* d = resolve(object);
     if (!d)

@@ -9,12 +9,6 @@
 #include <cstdint>
 #include <string>
 
-#if defined(QELCOMM_BUILD)
-#define QELCOMM_CPP_API __attribute__((visibility("default")))
-#else
-#define QELCOMM_CPP_API
-#endif
-
 namespace qelcomm {
 
 enum CommSpyKind : int { CommSpy_Properties = 1, CommSpy_Data = 2, CommSpy_Events = 4 };
@@ -33,5 +27,5 @@ std::string commSpyPath();
 QELCOMM_CPP_API void CommSpyMsg(QcHandle object, int kind, const char* text, const void* data, std::uint32_t count);
 QELCOMM_CPP_API void CommSpyMsg(QcHandle object, int kind, const char* text, const std::string& data);
 
-QELCOMM_API std::int32_t SetCommSpyInput(QcHandle object, std::int32_t flag);
-QELCOMM_API std::int32_t SetCommSpyOutput(QcHandle object, std::int32_t flag);
+QELCOMM_CPP_API std::int32_t SetCommSpyInput(QcHandle object, std::int32_t flag);
+QELCOMM_CPP_API std::int32_t SetCommSpyOutput(QcHandle object, std::int32_t flag);

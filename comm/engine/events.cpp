@@ -249,7 +249,7 @@ QELCOMM_API void SetEventHandler(QcHandle object, QcEventHandler callback)
         d->eventCallback = callback;
 }
 
-QELCOMM_API void SetEventWindow(QcHandle object, QcHandle window)
+QELCOMM_CPP_API void SetEventWindow(QcHandle object, QcHandle window)
 {
     if (CommObjectData* d = resolve(object))
         d->eventWindow = window;
@@ -276,13 +276,13 @@ QELCOMM_API std::uint32_t GetLookUpTimeOut(QcHandle object)
     return fieldOf(object, &CommObjectData::lookUpTimeOut);
 }
 
-QELCOMM_API void SetLookUpSeparator(QcHandle object, char separator)
+QELCOMM_CPP_API void SetLookUpSeparator(QcHandle object, char separator)
 {
     if (CommObjectData* d = resolve(object))
         d->lookUpSeparator = separator;
 }
 
-QELCOMM_API char GetLookUpSeparator(QcHandle object)
+QELCOMM_CPP_API char GetLookUpSeparator(QcHandle object)
 {
     return fieldOf(object, &CommObjectData::lookUpSeparator);
 }
@@ -349,7 +349,7 @@ QELCOMM_API std::int32_t DiscardUntilLookUp(QcHandle object, const char* list)
     return InputUntilLookUp(object, list, nullptr, 0);
 }
 
-QELCOMM_API std::int32_t qelbasWaitFor(QcHandle object, const char* text, const char* separator, std::uint32_t ms)
+QELCOMM_CPP_API std::int32_t qelbasWaitFor(QcHandle object, const char* text, const char* separator, std::uint32_t ms)
 {
     if (!object || !text || std::strlen(text) > kMaxWaitForText)
         return -1;

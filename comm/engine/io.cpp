@@ -297,7 +297,7 @@ QELCOMM_API std::int32_t Output(QcHandle object, const void* bytes, std::int32_t
     return WriteBytes(object, p, std::uint32_t(count)) ? 1 : 0;
 }
 
-QELCOMM_API std::int32_t ComOutput(QcHandle object, const void* bytes, std::int32_t count)
+QELCOMM_CPP_API std::int32_t ComOutput(QcHandle object, const void* bytes, std::int32_t count)
 {
     CommObjectData* d = resolve(object);
     if (!d || count <= 0 || !bytes || !d->portOpen)
@@ -407,3 +407,25 @@ QELCOMM_FLAG_PAIR(Echo, echo)
 QELCOMM_FLAG_PAIR(InputEcho, inputEcho)
 QELCOMM_FLAG_PAIR(CommEcho, commEcho)
 #undef QELCOMM_FLAG_PAIR
+
+QELCOMM_CPP_API void qelbasSend(QcHandle object, const char* text)
+{
+    if (object)
+        OutputModem(object, text);
+}
+
+QELCOMM_CPP_API void qelbasInput(QcHandle object, char* buffer, std::int32_t count)
+{
+    if (!object || !buffer)
+        return;
+    const std::int32_t got = GetInput(object, buffer, count);
+    buffer[std::max(got, 0)] = 0;
+}
+
+QELCOMM_CPP_API void qelbasLineInput(QcHandle object, char* buffer)
+{
+    if (!object || !buffer)
+        return;
+    buffer[0] = 0;
+    GetLineInput(object, buffer, kQelbasLineSize);
+}

@@ -236,7 +236,7 @@ QELCOMM_API void SetDriverInputTimeOut(QcHandle object, std::uint32_t ms)
         d->driverInTimeOut = ms;
 }
 
-QELCOMM_API void SetInputDriverTimeOut(QcHandle object, std::uint32_t ms)
+QELCOMM_CPP_API void SetInputDriverTimeOut(QcHandle object, std::uint32_t ms)
 {
     if (CommObjectData* d = resolve(object)) {
         d->driverInTimeOut = ms;

@@ -5,14 +5,22 @@
 // call a harmless no-op returning 0 (an empty text, an untouched buffer).
 // Flags are 0 = false, anything else true; times are milliseconds; texts are
 // zero-terminated byte strings.
+//
+// QELCOMM_API members have C linkage and are declared for C programs in
+// comm/include/qelcomm6.h; QELCOMM_CPP_API members keep C++ linkage (and so
+// C++ mangled names) and are declared in comm/include/qelcomm6.hpp. A test
+// compiles these headers together, so a declaration that drifts from the
+// public one fails the build.
 #pragma once
 
 #include <cstdint>
 
 #if defined(QELCOMM_BUILD)
 #define QELCOMM_API extern "C" __attribute__((visibility("default")))
+#define QELCOMM_CPP_API __attribute__((visibility("default")))
 #else
 #define QELCOMM_API extern "C"
+#define QELCOMM_CPP_API
 #endif
 
 using QcHandle = std::uintptr_t;     // a comm object (its window)
@@ -20,15 +28,21 @@ using QcDevice = std::intptr_t;      // a device handle (serial::Handle)
 using QcEventHandler = void (*)(QcHandle object, int controlId, int code);
 using QcIdleLoop = void (*)();
 
-// Object life.
+// Object life. InitQelCommObjects also gives a process without a Qt
+// application one, so the flat interface works from a plain C program.
 QELCOMM_API std::int32_t InitQelCommObjects();
+// Runs the calling thread's pending timers and events for about ms
+// milliseconds (0 or less: only what is pending now); returns 1.
+QELCOMM_API std::int32_t PumpCommEvents(std::int32_t milliseconds);
 QELCOMM_API QcHandle CreateCommObject(QcHandle parent);
-QELCOMM_API QcHandle CreateCommObjectName(QcHandle parent, const char* name);
+QELCOMM_CPP_API QcHandle CreateCommObjectName(QcHandle parent, const char* name);
 QELCOMM_API std::int32_t DestroyCommObject(QcHandle object);
 
 // Port life.
 QELCOMM_API void SetCommPort(QcHandle object, std::int32_t number);
 QELCOMM_API std::int32_t GetCommPort(QcHandle object);
+QELCOMM_CPP_API void SetPort(QcHandle object, std::int32_t number);  // as SetCommPort
+QELCOMM_CPP_API std::int32_t GetPort(QcHandle object);               // as GetCommPort
 QELCOMM_API std::int32_t SetPortOpen(QcHandle object, std::int32_t open);
 QELCOMM_API std::int32_t GetPortOpen(QcHandle object);
 QELCOMM_API void SetInBufferSize(QcHandle object, std::int32_t bytes);
@@ -66,7 +80,7 @@ QELCOMM_API std::uint32_t GetDSRTimeOut(QcHandle object);
 QELCOMM_API void SetCarrierTimeOut(QcHandle object, std::uint32_t ms);
 QELCOMM_API std::uint32_t GetCarrierTimeOut(QcHandle object);
 QELCOMM_API void SetDriverInputTimeOut(QcHandle object, std::uint32_t ms);
-QELCOMM_API void SetInputDriverTimeOut(QcHandle object, std::uint32_t ms);
+QELCOMM_CPP_API void SetInputDriverTimeOut(QcHandle object, std::uint32_t ms);
 QELCOMM_API std::uint32_t GetDriverInputTimeOut(QcHandle object);
 
 // Input and output.
@@ -76,8 +90,15 @@ QELCOMM_API std::int32_t GetInBufferCount(QcHandle object);
 QELCOMM_API void ClearInputBuffer(QcHandle object);
 QELCOMM_API std::int32_t FlushInputBuffer(QcHandle object, std::uint32_t ms);
 QELCOMM_API std::int32_t Output(QcHandle object, const void* bytes, std::int32_t count);
-QELCOMM_API std::int32_t ComOutput(QcHandle object, const void* bytes, std::int32_t count);
+QELCOMM_CPP_API std::int32_t ComOutput(QcHandle object, const void* bytes, std::int32_t count);
 QELCOMM_API std::int32_t OutputModem(QcHandle object, const char* text);
+QELCOMM_CPP_API void qelbasSend(QcHandle object, const char* text);  // OutputModem
+// GetInput, then a zero byte after the bytes read: buffer holds count + 1.
+QELCOMM_CPP_API void qelbasInput(QcHandle object, char* buffer, std::int32_t count);
+// Empties buffer, then reads one line of at most kQelbasLineSize - 1
+// characters with GetLineInput: buffer holds kQelbasLineSize bytes.
+inline constexpr std::int32_t kQelbasLineSize = 256;
+QELCOMM_CPP_API void qelbasLineInput(QcHandle object, char* buffer);
 QELCOMM_API std::int32_t GetOutBufferCount(QcHandle object);
 QELCOMM_API void ClearOutputBuffer(QcHandle object);
 QELCOMM_API std::int32_t FlushOutputBuffer(QcHandle object, std::uint32_t ms);
@@ -108,16 +129,16 @@ QELCOMM_API std::int32_t GetSThreshold(QcHandle object);
 QELCOMM_API void SetAutoProcess(QcHandle object, std::int32_t bits);
 QELCOMM_API std::int32_t GetAutoProcess(QcHandle object);
 QELCOMM_API void SetEventHandler(QcHandle object, QcEventHandler callback);
-QELCOMM_API void SetEventWindow(QcHandle object, QcHandle window);
+QELCOMM_CPP_API void SetEventWindow(QcHandle object, QcHandle window);
 QELCOMM_API std::int32_t GetLastCommEvent(QcHandle object);
 QELCOMM_API std::uint32_t GetLastCommError(QcHandle object);
 QELCOMM_API void SetLookUpTimeOut(QcHandle object, std::uint32_t ms);
 QELCOMM_API std::uint32_t GetLookUpTimeOut(QcHandle object);
-QELCOMM_API void SetLookUpSeparator(QcHandle object, char separator);
-QELCOMM_API char GetLookUpSeparator(QcHandle object);
+QELCOMM_CPP_API void SetLookUpSeparator(QcHandle object, char separator);
+QELCOMM_CPP_API char GetLookUpSeparator(QcHandle object);
 QELCOMM_API std::int32_t InputUntilLookUp(QcHandle object, const char* list, char* out, std::int32_t outSize);
 QELCOMM_API std::int32_t DiscardUntilLookUp(QcHandle object, const char* list);
-QELCOMM_API std::int32_t qelbasWaitFor(QcHandle object, const char* text, const char* separator, std::uint32_t ms);
+QELCOMM_CPP_API std::int32_t qelbasWaitFor(QcHandle object, const char* text, const char* separator, std::uint32_t ms);
 
 // Values kept for the caller.
 QELCOMM_API void SetCommLong(QcHandle object, std::uint32_t value);

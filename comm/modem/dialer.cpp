@@ -173,7 +173,7 @@ QELCOMM_API std::int32_t CheckModem(QcHandle object)
     return WaitForOk(object);
 }
 
-QELCOMM_API std::int32_t Disconnect(QcHandle object)
+QELCOMM_CPP_API std::int32_t Disconnect(QcHandle object)
 {
     if (!isObject(object))
         return 0;
@@ -188,7 +188,7 @@ QELCOMM_API std::int32_t Disconnect(QcHandle object)
     return carrier(object) ? 0 : 1;
 }
 
-QELCOMM_API void qelbasDial(QcHandle object, const char* number, char* result)
+QELCOMM_CPP_API void qelbasDial(QcHandle object, const char* number, char* result)
 {
     if (!object)
         return;
@@ -202,7 +202,7 @@ QELCOMM_API void qelbasDial(QcHandle object, const char* number, char* result)
         std::strcpy(result, text);
 }
 
-QELCOMM_API void qelbasHangUp(QcHandle object)
+QELCOMM_CPP_API void qelbasHangUp(QcHandle object)
 {
     if (object)
         HangUp(object);

@@ -57,8 +57,8 @@ QELCOMM_API std::int32_t InitModemForAnswer(QcHandle object);
 // Sends "AT" and CR; 1 when the modem answers OK.
 QELCOMM_API std::int32_t CheckModem(QcHandle object);
 // Drops the carrier: DTR, then the hang-up command. 1 when CD is low.
-QELCOMM_API std::int32_t Disconnect(QcHandle object);
+QELCOMM_CPP_API std::int32_t Disconnect(QcHandle object);
 
 // Script forms. result receives the outcome text (at most 16 bytes).
-QELCOMM_API void qelbasDial(QcHandle object, const char* number, char* result);
-QELCOMM_API void qelbasHangUp(QcHandle object);
+QELCOMM_CPP_API void qelbasDial(QcHandle object, const char* number, char* result);
+QELCOMM_CPP_API void qelbasHangUp(QcHandle object);

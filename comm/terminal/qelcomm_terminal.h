@@ -9,9 +9,9 @@
 // Display. TerminalWrite shows n bytes as received bytes are shown.
 QELCOMM_API void TerminalWrite(QcHandle object, const void* bytes, std::int32_t n);
 QELCOMM_API void TerminalPrintString(QcHandle object, const char* text);
-QELCOMM_API void qelbasPrint(QcHandle object, const char* text);
-QELCOMM_API void qelbasColor(QcHandle object, std::int32_t foreground, std::int32_t background);
-QELCOMM_API void qelbasClearScreen(QcHandle object);
+QELCOMM_CPP_API void qelbasPrint(QcHandle object, const char* text);
+QELCOMM_CPP_API void qelbasColor(QcHandle object, std::int32_t foreground, std::int32_t background);
+QELCOMM_CPP_API void qelbasClearScreen(QcHandle object);
 
 // Screen and modes. SetColumns and SetRows return 0 for a refused size.
 QELCOMM_API void SetEmulation(QcHandle object, std::int32_t emulation);
@@ -30,8 +30,8 @@ QELCOMM_API void SetCursorRow(QcHandle object, std::int32_t row);
 QELCOMM_API std::int32_t GetCursorRow(QcHandle object);
 QELCOMM_API void SetCursorColumn(QcHandle object, std::int32_t column);
 QELCOMM_API std::int32_t GetCursorColumn(QcHandle object);
-QELCOMM_API void SetTranslationTable(QcHandle object, const std::uint8_t* table256);
-QELCOMM_API void GetTranslationTable(QcHandle object, std::uint8_t* table256);
+QELCOMM_CPP_API void SetTranslationTable(QcHandle object, const std::uint8_t* table256);
+QELCOMM_CPP_API void GetTranslationTable(QcHandle object, std::uint8_t* table256);
 
 // Scroll-back and text. SetScrollRows: 0 on success, -1 when memory fails.
 QELCOMM_API std::int32_t SetScrollRows(QcHandle object, std::int32_t rows);

@@ -198,14 +198,14 @@ QELCOMM_API void TerminalPrintString(QcHandle object, const char* text)
         displayBytes(d, reinterpret_cast<const std::uint8_t*>(text), std::uint32_t(std::strlen(text)));
 }
 
-QELCOMM_API void qelbasPrint(QcHandle object, const char* text) { TerminalPrintString(object, text); }
+QELCOMM_CPP_API void qelbasPrint(QcHandle object, const char* text) { TerminalPrintString(object, text); }
 
-QELCOMM_API void qelbasColor(QcHandle object, std::int32_t foreground, std::int32_t background)
+QELCOMM_CPP_API void qelbasColor(QcHandle object, std::int32_t foreground, std::int32_t background)
 {
     SetColor(object, (background & 15) * 16 + (foreground & 15));
 }
 
-QELCOMM_API void qelbasClearScreen(QcHandle object) { TerminalPrintString(object, "\f"); }
+QELCOMM_CPP_API void qelbasClearScreen(QcHandle object) { TerminalPrintString(object, "\f"); }
 
 QELCOMM_API void SetEmulation(QcHandle object, std::int32_t e)
 {
@@ -296,7 +296,7 @@ QELCOMM_API std::int32_t SetCaptureFilename(QcHandle object, const char* name)
     return ok;
 }
 
-QELCOMM_API void SetTranslationTable(QcHandle object, const std::uint8_t* table)
+QELCOMM_CPP_API void SetTranslationTable(QcHandle object, const std::uint8_t* table)
 {
     CommObjectData* d = resolve(object);
     if (!d || !table)
@@ -304,7 +304,7 @@ QELCOMM_API void SetTranslationTable(QcHandle object, const std::uint8_t* table)
     std::memcpy(d->translation.data(), table, 256);
     withTerminal(object, [table](Terminal& t) { t.setTranslationTable(table); });
 }
-QELCOMM_API void GetTranslationTable(QcHandle object, std::uint8_t* table)
+QELCOMM_CPP_API void GetTranslationTable(QcHandle object, std::uint8_t* table)
 {
     if (CommObjectData* d = resolve(object); d && table)
         std::memcpy(table, d->translation.data(), 256);

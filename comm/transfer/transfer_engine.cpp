@@ -502,3 +502,9 @@ QELCOMM_API std::int32_t GetTransferQueueLength(QcHandle object)
     std::lock_guard lock(queueLock());
     return std::int32_t(r->queue.size());
 }
+
+// Kept for callers of the older interface: the transfer's file name is
+// read with GetSourceFilename and GetDestFilename; these report nothing.
+QELCOMM_CPP_API std::int32_t GetTransferFilename(QcHandle, char*, std::int32_t) { return 0; }
+
+QELCOMM_CPP_API std::int32_t GetTransferFilenameLength(QcHandle) { return 0; }

@@ -120,3 +120,6 @@ QELCOMM_API void SetDestFilename(QcHandle object, const char* name);
 QELCOMM_API void SetXferPath(QcHandle object, const char* path);
 QELCOMM_API std::int32_t GetXferPath(QcHandle object, char* buffer, std::int32_t size);
 QELCOMM_API std::int32_t GetTransferQueueLength(QcHandle object);
+// Always 0, the buffer untouched.
+QELCOMM_CPP_API std::int32_t GetTransferFilename(QcHandle object, char* buffer, std::int32_t size);
+QELCOMM_CPP_API std::int32_t GetTransferFilenameLength(QcHandle object);

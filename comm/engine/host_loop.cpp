@@ -1,0 +1,42 @@
+#include "host_loop.h"
+
+#include "qelcomm.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <mutex>
+
+namespace qelcomm {
+
+void ensureHostLoop()
+{
+    static std::mutex lock;
+    std::lock_guard guard(lock);
+    if (QCoreApplication::instance())
+        return;
+    // Lives until the process ends: the caller's comm objects and their
+    // timers depend on it, and the caller never hears of it.
+    static int argc = 1;
+    static char name[] = "qelcomm6";
+    static char* argv[] = {name, nullptr};
+    new QCoreApplication(argc, argv);
+}
+
+}  // namespace qelcomm
+
+QELCOMM_API std::int32_t PumpCommEvents(std::int32_t milliseconds)
+{
+    qelcomm::ensureHostLoop();
+    if (milliseconds <= 0) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        QCoreApplication::sendPostedEvents();
+        return 1;
+    }
+    // A local loop sleeps until the next timer or event instead of spinning.
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+    return 1;
+}
