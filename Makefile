@@ -5,7 +5,7 @@ JOBS ?= 2
 PACKAGES := cmake g++ make qt6-base-dev qt6-qpa-plugins libgl-dev libgtest-dev libgmock-dev \
             socat python3-serial lrzsz picocom ckermit gkermit pkg-config
 
-.PHONY: all deps configure build run test clean
+.PHONY: all deps configure build run test install clean
 
 all: build
 
@@ -40,6 +40,12 @@ run: build
 
 test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS) --timeout 300
+
+# Installs programs, libraries, headers, pkg-config and CMake package files
+# under PREFIX (make install PREFIX=~/.local).
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD_DIR)
