@@ -161,6 +161,25 @@ LONG RegSetValueExA(HKEY key, const std::string& valueName, DWORD type, const un
     return ERROR_SUCCESS;
 }
 
+LONG RegDeleteTreeA(HKEY key, const std::string& subKey)
+{
+    std::lock_guard<std::mutex> guard(g_lock);
+    OpenKey k;
+    if (!locate(key, subKey, k))
+        return ERROR_INVALID_HANDLE;
+    if (!(k.access & KEY_SET_VALUE))
+        return ERROR_ACCESS_DENIED;
+    auto store = Store::load(k.root);
+    if (!store)
+        return ERROR_INVALID_HANDLE;
+    if (k.path.empty() || store->removeTree(k.path) == 0)
+        return ERROR_FILE_NOT_FOUND;
+    if (!store->save())
+        return ERROR_ACCESS_DENIED;
+    mirrorAfterChange(k, *store, "");
+    return ERROR_SUCCESS;
+}
+
 LONG RegDeleteValueA(HKEY key, const std::string& valueName)
 {
     std::lock_guard<std::mutex> guard(g_lock);

@@ -66,6 +66,10 @@ LONG RegSetValueExA(HKEY key, const std::string& valueName, DWORD type, const un
 // Removes a value; ERROR_FILE_NOT_FOUND when it is not there.
 LONG RegDeleteValueA(HKEY key, const std::string& valueName);
 
+// Removes subKey below key with everything below it (RegDeleteTree);
+// ERROR_FILE_NOT_FOUND when it is not there.  Needs write access.
+LONG RegDeleteTreeA(HKEY key, const std::string& subKey);
+
 LONG RegCloseKey(HKEY key);
 
 // Short (8.3) names do not exist here: the path comes back as it is.  The

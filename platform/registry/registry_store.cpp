@@ -190,6 +190,17 @@ StoredKey& Store::create(const std::string& path)
     return *find(p);
 }
 
+std::size_t Store::removeTree(const std::string& path)
+{
+    const std::string p = normalizePath(path);
+    if (p.empty())
+        return 0;  // a root itself is never removed
+    return std::erase_if(m_keys, [&](const StoredKey& k) {
+        return sameName(k.path, p) || (k.path.size() > p.size() && k.path[p.size()] == '\\' &&
+                                       sameName(k.path.substr(0, p.size()), p));
+    });
+}
+
 std::string normalizePath(const std::string& path)
 {
     std::string out, part;

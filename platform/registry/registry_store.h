@@ -33,6 +33,8 @@ public:
     StoredKey* find(const std::string& path);
     const StoredKey* find(const std::string& path) const;
     StoredKey& create(const std::string& path);   // with its missing parents
+    // Removes the key and every key below it; the number of keys removed.
+    std::size_t removeTree(const std::string& path);
     const std::vector<StoredKey>& keys() const { return m_keys; }
 
 private:

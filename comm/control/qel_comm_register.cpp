@@ -1,0 +1,94 @@
+#include "qel_comm_register.h"
+
+#include "registry/server_registration.h"
+
+#include <vector>
+
+namespace qelcomm::control {
+namespace {
+
+namespace reg = lt::registry;
+
+struct PageClass {
+    const char* id;
+    const char* name;
+};
+
+constexpr PageClass kPages[] = {
+    {kCommunicationsPageId, "Qel Comm 6 Communications Property Page"},
+    {kCommSpyPageId, "Qel Comm 6 CommSpy Property Page"},
+    {kTerminalPageId, "Qel Comm 6 Terminal Property Page"},
+    {kAboutPageId, "Qel Comm 6 About Property Page"},
+};
+
+std::vector<reg::ClassEntry> classEntries(const std::string& module)
+{
+    const std::string clsid = std::string("CLSID\\") + kClassId;
+    std::vector<reg::ClassEntry> e = {
+        {kProgId, "", kClassName},
+        {std::string(kProgId) + "\\CLSID", "", kClassId},
+        {std::string(kProgId) + "\\Insertable", "", std::nullopt},
+        {kVersionIndependentProgId, "", kClassName},
+        {std::string(kVersionIndependentProgId) + "\\CLSID", "", kClassId},
+        {std::string(kVersionIndependentProgId) + "\\CurVer", "", kProgId},
+        {clsid, "", kClassName},
+        {clsid + "\\ProgID", "", kProgId},
+        {clsid + "\\VersionIndependentProgID", "", kVersionIndependentProgId},
+        {clsid + "\\InprocServer32", "", module},
+        {clsid + "\\InprocServer32", "ThreadingModel", "Apartment"},
+        {clsid + "\\Programmable", "", std::nullopt},
+        {clsid + "\\Control", "", std::nullopt},
+        {clsid + "\\Insertable", "", std::nullopt},
+        {clsid + "\\ToolboxBitmap32", "", module + ", 101"},
+        {clsid + "\\MiscStatus", "", "0"},
+        {clsid + "\\MiscStatus\\1", "", "131473"},
+        {clsid + "\\Verb\\0", "", "&Properties...,0,2"},
+        {clsid + "\\TypeLib", "", kTypeLibId},
+        {clsid + "\\Version", "", "1.0"},
+    };
+    for (const PageClass& p : kPages) {
+        const std::string key = std::string("CLSID\\") + p.id;
+        e.push_back({key, "", p.name});
+        e.push_back({key + "\\InprocServer32", "", module});
+        e.push_back({key + "\\InprocServer32", "ThreadingModel", "Apartment"});
+    }
+    return e;
+}
+
+std::vector<std::string> classKeys()
+{
+    std::vector<std::string> keys = {kProgId, kVersionIndependentProgId, std::string("CLSID\\") + kClassId};
+    for (const PageClass& p : kPages)
+        keys.push_back(std::string("CLSID\\") + p.id);
+    return keys;
+}
+
+}  // namespace
+
+std::int32_t RegisterServer(const std::string& moduleFile)
+{
+    if (!reg::registerTypeLibrary(kTypeLibId, "1.0", "QelComm6 Control Library", moduleFile))
+        return reg::SELFREG_E_TYPELIB;
+    if (!reg::writeClassEntries(classEntries(moduleFile)))
+        return reg::SELFREG_E_CLASS;
+    return reg::S_OK;
+}
+
+std::int32_t UnregisterServer()
+{
+    if (!reg::unregisterTypeLibrary(kTypeLibId, "1.0"))
+        return reg::SELFREG_E_TYPELIB;
+    if (!reg::removeClassKeys(classKeys()))
+        return reg::SELFREG_E_CLASS;
+    return reg::S_OK;
+}
+
+}  // namespace qelcomm::control
+
+extern "C" std::int32_t DllRegisterServer()
+{
+    return qelcomm::control::RegisterServer(
+        lt::registry::moduleFileOf(reinterpret_cast<const void*>(&qelcomm::control::RegisterServer)));
+}
+
+extern "C" std::int32_t DllUnregisterServer() { return qelcomm::control::UnregisterServer(); }
