@@ -13,6 +13,7 @@
 #include <sstream>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -80,13 +81,84 @@ SocatLine::~SocatLine()
     m_socat.waitForFinished(1000);
 }
 
-Peer::Peer(const QString& program, const QStringList& args, const std::string& tty, const std::string& cwd)
+RelayLine::RelayLine(const std::string& dir) : m_dir(dir)
+{
+    try {
+        m_near = std::make_unique<testsupport::PtyPair>();
+        m_far = std::make_unique<testsupport::PtyPair>();
+    } catch (const std::exception&) {
+        return;
+    }
+    // Opened for reading and writing, the pipe never reports a hang-up
+    // between one peer and the next.
+    if (::mkfifo(answersPath().c_str(), 0600) != 0
+        || (m_answers = ::open(answersPath().c_str(), O_RDWR | O_NONBLOCK)) < 0)
+        return;
+    m_thread = std::thread([this] { relay(); });
+    m_ok = true;
+}
+
+RelayLine::~RelayLine()
+{
+    m_stop = true;
+    if (m_thread.joinable())
+        m_thread.join();
+    if (m_answers >= 0)
+        ::close(m_answers);
+}
+
+std::string RelayLine::nearPath() const { return m_near ? m_near->slavePath() : std::string(); }
+std::string RelayLine::farPath() const { return m_far ? m_far->slavePath() : std::string(); }
+
+namespace {
+// Writes all of it to a non-blocking descriptor, waiting for room; gives up
+// when the reader stays stuck for seconds.
+void writeAll(int fd, const char* data, std::size_t n)
+{
+    for (int stuck = 0; n > 0 && stuck < 500;) {
+        const ssize_t w = ::write(fd, data, n);
+        if (w > 0) {
+            data += w;
+            n -= std::size_t(w);
+            stuck = 0;
+        } else {
+            pollfd p{fd, POLLOUT, 0};
+            ::poll(&p, 1, 10);
+            ++stuck;
+        }
+    }
+}
+}  // namespace
+
+void RelayLine::relay()
+{
+    const int nearFd = m_near->master(), farFd = m_far->master();
+    char buffer[4096];
+    while (!m_stop) {
+        pollfd p[2] = {{nearFd, POLLIN, 0}, {m_answers, POLLIN, 0}};
+        if (::poll(p, 2, 20) <= 0)
+            continue;
+        if (p[0].revents & POLLIN) {
+            const ssize_t n = ::read(nearFd, buffer, sizeof buffer);
+            if (n > 0)
+                writeAll(farFd, buffer, std::size_t(n));
+        }
+        if (p[1].revents & POLLIN) {
+            const ssize_t n = ::read(m_answers, buffer, sizeof buffer);
+            if (n > 0)
+                writeAll(nearFd, buffer, std::size_t(n));
+        }
+    }
+}
+
+Peer::Peer(const QString& program, const QStringList& args, const std::string& tty, const std::string& cwd,
+           const std::string& answers)
 {
     m_log = cwd + "/peer.log";
     dieWithParent(m_process);
     m_process.setWorkingDirectory(QString::fromStdString(cwd));
     m_process.setStandardInputFile(QString::fromStdString(tty));
-    m_process.setStandardOutputFile(QString::fromStdString(tty));
+    m_process.setStandardOutputFile(QString::fromStdString(answers.empty() ? tty : answers));
     m_process.setStandardErrorFile(QString::fromStdString(m_log));
     m_process.start(program, args);
     m_process.waitForStarted(5000);

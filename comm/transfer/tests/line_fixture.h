@@ -12,7 +12,9 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
+#include <thread>
 #include <memory>
 #include <string>
 
@@ -40,10 +42,39 @@ private:
     bool m_ok = false;
 };
 
-// A peer program with its standard input and output on a tty, bounded in time.
+// A line for peers whose last answer must survive them. lrzsz's receivers
+// write their final ACK and at once flush their tty both ways on exit; on a
+// pseudo-terminal the flush throws away whatever the other side has not read
+// yet (tcdrain does not wait for a pty's reader), so that ACK is lost more
+// often than not. A serial port sends what was written before the flush.
+// Here the peer reads a pseudo-terminal ("far", its purges act as on a real
+// port) and writes into a pipe ("answers"); a relay thread moves the bytes
+// between them and the "near" pseudo-terminal of the comm objects.
+class RelayLine {
+public:
+    explicit RelayLine(const std::string& dir);
+    ~RelayLine();
+    bool ok() const { return m_ok; }
+    std::string nearPath() const;
+    std::string farPath() const;
+    std::string answersPath() const { return m_dir + "/answers"; }
+
+private:
+    void relay();
+    std::string m_dir;
+    std::unique_ptr<testsupport::PtyPair> m_near, m_far;
+    int m_answers = -1;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+    bool m_ok = false;
+};
+
+// A peer program with its standard input and output on a tty, bounded in
+// time; with "answers" set its output goes there instead.
 class Peer {
 public:
-    Peer(const QString& program, const QStringList& args, const std::string& tty, const std::string& cwd);
+    Peer(const QString& program, const QStringList& args, const std::string& tty, const std::string& cwd,
+         const std::string& answers = {});
     ~Peer();
     // Waits for the exit; kills the peer after ms. True for exit status 0.
     bool finish(int ms);
