@@ -377,9 +377,10 @@ ErrorInfo CQelComm::SetNotification(std::int32_t value)
 
 ErrorInfo CQelComm::SetEnabled(bool on)
 {
-    // The window layer has no input to refuse, so disabling is recorded
-    // only; the value is what containers read back and persist.
+    // The object's window takes the state: a disabled window takes no
+    // input from its view.
     m_enabled = on;
+    win::enableWindow(m_hObject, on);
     return ok();
 }
 

@@ -27,6 +27,7 @@
 #include "win/win.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -294,6 +295,9 @@ public:
     // The container's display name for the control; empty means "QelComm".
     // Taken over by the next apply step (construction, in-place activation).
     void SetAmbientDisplayName(const std::string& name) { m_ambientName = name; }
+    // The container's status bar showing the control's state (port,
+    // settings, connection); the apply step asks it to refresh.
+    void SetStatusRefresh(std::function<void()> refresh) { m_statusRefresh = std::move(refresh); }
     const std::string& ObjectName() const { return m_objectName; }
     // Whether the container runs its form (true) or designs it; trace
     // lines of properties and events are written in run mode only.
@@ -488,6 +492,7 @@ private:
 
     // Stored copies of the persisted communications properties.
     bool m_enabled = true;
+    std::function<void()> m_statusRefresh;
     std::string m_settings = "9600,n,8,1";
     std::int32_t m_commPort = 1;
     std::int32_t m_handshaking = 2;

@@ -173,9 +173,16 @@ void CQelComm::ApplyProperties()
     ::SetSThreshold(o, m_sThreshold);
     ::SetProtocol(o, stored(M::XferProtocol));
     ::SetTransferDialogType(o, stored(M::XferStatusDialog));
+    // The font handle of the object's window is the control's font record,
+    // which lives as long as the window; lParam 1 asks for a redraw.
+    win::sendMessage(o, win::WM_SETFONT, reinterpret_cast<win::WParam>(&m_font), 1);
 
     ::SetCommSpyInput(o, m_spyInput);
     ::SetCommSpyOutput(o, m_spyOutput);
+    win::enableWindow(o, m_enabled);
+
+    if (m_statusRefresh)
+        m_statusRefresh();
 
     // The name trace lines carry: the container's, else the class name.
     m_objectName = m_ambientName.empty() ? "QelComm" : m_ambientName;

@@ -24,12 +24,15 @@ using WndProc = LResult (*)(Hwnd, std::uint32_t msg, WParam, LParam);
 constexpr std::uint32_t WM_NULL = 0x0000;
 constexpr std::uint32_t WM_CREATE = 0x0001;
 constexpr std::uint32_t WM_DESTROY = 0x0002;
+constexpr std::uint32_t WM_ENABLE = 0x000A;
 constexpr std::uint32_t WM_CLOSE = 0x0010;
 constexpr std::uint32_t WM_QUIT = 0x0012;
 constexpr std::uint32_t WM_SETTEXT = 0x000C;
 constexpr std::uint32_t WM_GETTEXT = 0x000D;
 constexpr std::uint32_t WM_GETTEXTLENGTH = 0x000E;
 constexpr std::uint32_t WM_ERASEBKGND = 0x0014;
+constexpr std::uint32_t WM_SETFONT = 0x0030;  // wParam: font handle, lParam: redraw
+constexpr std::uint32_t WM_GETFONT = 0x0031;
 constexpr std::uint32_t WM_COMMAND = 0x0111;
 constexpr std::uint32_t WM_TIMER = 0x0113;
 constexpr std::uint32_t WM_USER = 0x0400;
@@ -38,6 +41,7 @@ constexpr std::uint32_t WM_USER = 0x0400;
 constexpr std::uint32_t WS_POPUP = 0x80000000u;
 constexpr std::uint32_t WS_CHILD = 0x40000000u;
 constexpr std::uint32_t WS_VISIBLE = 0x10000000u;
+constexpr std::uint32_t WS_DISABLED = 0x08000000u;
 constexpr std::uint32_t WS_VSCROLL = 0x00200000u;
 constexpr std::uint32_t WS_HSCROLL = 0x00100000u;
 constexpr std::uint32_t CS_DBLCLKS = 0x0008u;
@@ -94,6 +98,12 @@ std::string getWindowCaption(Hwnd hwnd);
 // Sends WM_SETTEXT with the text; the default handling stores it as caption.
 bool setWindowText(Hwnd hwnd, const std::string& text);
 
+// Enables or disables input to the window (its WS_DISABLED style) and sends
+// it WM_ENABLE (wParam: enabled) when that changes. Returns whether the
+// window was disabled before; false for a handle that is not a window.
+bool enableWindow(Hwnd hwnd, bool enable);
+bool isWindowEnabled(Hwnd hwnd);
+
 std::intptr_t getWindowLongPtr(Hwnd hwnd, int index);
 // Returns the previous value; 0 and lastError set for a bad handle or index.
 std::intptr_t setWindowLongPtr(Hwnd hwnd, int index, std::intptr_t value);
@@ -104,7 +114,9 @@ LResult sendMessage(Hwnd hwnd, std::uint32_t msg, WParam wParam, LParam lParam);
 // Queues the message for the window's thread. Thread-safe. False when the
 // handle is not a window.
 bool postMessage(Hwnd hwnd, std::uint32_t msg, WParam wParam, LParam lParam);
-// What a window procedure does with a message it does not handle.
+// What a window procedure does with a message it does not handle:
+// WM_SETTEXT and WM_GETTEXT keep the caption, WM_SETFONT and WM_GETFONT
+// the window's font handle, WM_CLOSE destroys the window.
 LResult defWindowProc(Hwnd hwnd, std::uint32_t msg, WParam wParam, LParam lParam);
 
 // Marks a quit request for the running event loop (QCoreApplication::exit).

@@ -77,6 +77,7 @@ public:
     std::string caption;
     std::vector<std::intptr_t> extra;
     std::intptr_t userData = 0;
+    WParam font = 0;                       // WM_SETFONT's handle
     WndProc proc = nullptr;
     std::map<std::uintptr_t, int> timers;  // caller's id -> Qt timer id
     bool dead = false;                     // unregistered, awaiting deletion
@@ -341,6 +342,25 @@ bool setWindowText(Hwnd hwnd, const std::string& text)
     return sendMessage(hwnd, WM_SETTEXT, 0, reinterpret_cast<LParam>(text.c_str())) != 0;
 }
 
+bool enableWindow(Hwnd hwnd, bool enable)
+{
+    Window* w = lookup(hwnd);
+    if (!w)
+        return false;
+    const bool wasDisabled = (w->style & WS_DISABLED) != 0;
+    if (wasDisabled == enable) {
+        w->style = enable ? (w->style & ~WS_DISABLED) : (w->style | WS_DISABLED);
+        sendMessage(hwnd, WM_ENABLE, enable ? 1 : 0, 0);
+    }
+    return wasDisabled;
+}
+
+bool isWindowEnabled(Hwnd hwnd)
+{
+    Window* w = lookup(hwnd);
+    return w && !(w->style & WS_DISABLED);
+}
+
 std::intptr_t getWindowLongPtr(Hwnd hwnd, int index)
 {
     Window* w = lookup(hwnd);
@@ -429,6 +449,11 @@ LResult defWindowProc(Hwnd hwnd, std::uint32_t msg, WParam wParam, LParam lParam
     }
     case WM_GETTEXTLENGTH:
         return static_cast<LResult>(w->caption.size());
+    case WM_SETFONT:
+        w->font = wParam;
+        return 0;
+    case WM_GETFONT:
+        return static_cast<LResult>(w->font);
     case WM_CLOSE:
         destroyWindow(hwnd);
         return 0;

@@ -332,5 +332,55 @@ TEST_F(PersistTest, LoadingIsNotAChange)
     EXPECT_EQ(m_control->CommPort(), 3);
 }
 
+TEST_F(PersistTest, ApplyHandsFontAndEnabledToTheWindowThenRefreshesTheStatus)
+{
+    const win::Hwnd window = m_control->Window();
+    EXPECT_TRUE(win::isWindowEnabled(window));
+    const auto* font = reinterpret_cast<const lt::automation::FontDesc*>(win::sendMessage(window, win::WM_GETFONT, 0, 0));
+    ASSERT_NE(font, nullptr) << "a new control's window has its font";
+    EXPECT_EQ(font->name, "Terminal");
+
+    // The saved control: disabled, another font, other settings.
+    CQelComm saved;
+    lt::automation::FontDesc fixed;
+    fixed.name = "Fixed";
+    fixed.size = 120000;
+    saved.SetFont(fixed);
+    saved.SetEnabled(false);
+    EXPECT_FALSE(win::isWindowEnabled(saved.Window()));
+    EXPECT_FALSE(saved.Dispatch().put(M::Settings, Variant("2400,o,7,1")).failed());
+    ByteStream out;
+    saved.Save(out);
+
+    int refreshes = 0;
+    std::string settingsSeen;
+    bool enabledSeen = true;
+    m_control->SetStatusRefresh([&] {
+        ++refreshes;
+        char text[32] = {};
+        ::GetSettings(window, text);
+        settingsSeen = text;
+        enabledSeen = win::isWindowEnabled(window);
+    });
+    ByteStream in(out.bytes());
+    m_control->Load(in);
+    EXPECT_EQ(refreshes, 1);
+    EXPECT_EQ(settingsSeen, "2400,o,7,1") << "the status is refreshed after the values are pushed";
+    EXPECT_FALSE(enabledSeen);
+    font = reinterpret_cast<const lt::automation::FontDesc*>(win::sendMessage(window, win::WM_GETFONT, 0, 0));
+    ASSERT_NE(font, nullptr);
+    EXPECT_EQ(font->name, "Fixed");
+    EXPECT_EQ(font->size, 120000);
+
+    // Writing Enabled reaches the window at once; a bag load has no apply step.
+    m_control->SetEnabled(true);
+    EXPECT_TRUE(win::isWindowEnabled(window));
+    PropertyBag bag;
+    bag.write("Enabled", Variant::fromBool(false));
+    m_control->Load(bag);
+    EXPECT_FALSE(win::isWindowEnabled(window));
+    EXPECT_EQ(refreshes, 1);
+}
+
 }  // namespace
 }  // namespace controltest
