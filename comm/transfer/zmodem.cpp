@@ -576,8 +576,10 @@ Task ZModem::endSession()
                 co_await readByte(kByteTimeoutMs);
                 co_return 0;
             }
-            // A repeated ZFIN from the sender is answered again.
-            if (++others > 64)
+            // A hex header ends with its line feed: the sender repeated its
+            // ZFIN because ours got lost, so it is answered again now rather
+            // than after the long wait.
+            if ((c & 0x7F) == '\n' || ++others > 64)
                 break;
         }
     }
