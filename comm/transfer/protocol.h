@@ -42,6 +42,11 @@ public:
 struct FileNames {
     std::string source;
     std::string destination;
+    // A receiver sets these when the sender asked to resume a file an
+    // earlier, broken transfer left behind. The engine keeps resume set only
+    // when it settled on that existing file and it is not longer than size.
+    bool resume = false;
+    std::uint64_t size = 0;
 };
 
 class ProtocolHost {
@@ -66,6 +71,13 @@ public:
     // Files, by the names prepare() settled on.
     virtual std::unique_ptr<FileSource> openSource(const std::string& path) = 0;
     virtual std::unique_ptr<FileSink> createSink(const std::string& path) = 0;
+    // An existing file opened to append to, with its length; null when
+    // there is none to resume.
+    virtual std::unique_ptr<FileSink> appendSink(const std::string&, std::uint64_t& length)
+    {
+        length = 0;
+        return nullptr;
+    }
 };
 
 // A coroutine returning an int that another one can co_await.

@@ -197,7 +197,11 @@ void prepareFile(QcHandle object, TransferRecord* r, PrepareRequest* request)
                 r->destination = nextUntitled(folder);
             } else {
                 const std::string wanted = resolveInFolder(folder, safe);
-                r->destination = nextFreeVariant(wanted);
+                // A resume goes on in the file it names; anything else
+                // never replaces an existing file.
+                const long long have = request->names.resume ? regularFileLength(wanted) : -1;
+                const bool resumable = have >= 0 && std::uint64_t(have) <= request->names.size;
+                r->destination = resumable ? wanted : nextFreeVariant(wanted);
                 if (r->destination != wanted)
                     renamedFrom = safe;
             }
@@ -213,6 +217,10 @@ void prepareFile(QcHandle object, TransferRecord* r, PrepareRequest* request)
         setMessage(r, "File " + renamedFrom + " exists, receiving as " + nameWithoutFolder(r->destination));
     request->names.source = r->source;
     request->names.destination = r->destination;
+    if (request->names.resume) {
+        const long long have = sending ? -1 : regularFileLength(r->destination);
+        request->names.resume = have >= 0 && std::uint64_t(have) <= request->names.size;
+    }
     if (r->dialog) {
         const std::string shown = nameWithoutFolder(sending ? r->source : r->destination);
         r->dialog->setCaption(std::string(sending ? "Sending " : "Receiving ") + shown + " ("

@@ -11,6 +11,14 @@ bool pathExists(const std::string& path)
     return ::lstat(path.c_str(), &st) == 0;
 }
 
+long long regularFileLength(const std::string& path)
+{
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return -1;
+    return st.st_size;
+}
+
 std::string resolveInFolder(const std::string& folder, const std::string& name)
 {
     if (name.empty() || name.find('/') != std::string::npos || folder.empty())

@@ -24,4 +24,7 @@ std::string nextFreeVariant(const std::string& path);
 
 bool pathExists(const std::string& path);
 
+// The length of a regular file, or -1 for anything else.
+long long regularFileLength(const std::string& path);
+
 }  // namespace xfer

@@ -168,6 +168,20 @@ public:
         std::FILE* f = m_gone || path.empty() ? nullptr : std::fopen(path.c_str(), "wb");
         return f ? std::make_unique<LocalFile>(f) : nullptr;
     }
+    std::unique_ptr<FileSink> appendSink(const std::string& path, std::uint64_t& length) override
+    {
+        length = 0;
+        std::FILE* f = m_gone || path.empty() ? nullptr : std::fopen(path.c_str(), "ab");
+        if (!f)
+            return nullptr;
+        const long at = std::fseek(f, 0, SEEK_END) == 0 ? std::ftell(f) : -1;
+        if (at < 0) {
+            std::fclose(f);
+            return nullptr;
+        }
+        length = std::uint64_t(at);
+        return std::make_unique<LocalFile>(f);
+    }
 
     // Ten CAN and ten backspace bytes, then whatever the far end still
     // sends is read away until it keeps quiet.

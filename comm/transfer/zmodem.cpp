@@ -596,14 +596,27 @@ Task ZModem::receiveFile()
 {
     const FileInformation info = parseFileInformation(m_data.data(), m_dataLength);
     FileNames names{info.name, info.name};
+    // Crash recovery: the sender wants the data from the length of the
+    // file we already have, when the engine agrees there is one.
+    names.resume = (m_rxHeader[ZF0] & 0x7F) == ZCRECOV;
+    names.size = info.hasSize ? info.size : ~std::uint64_t(0);
     m_host.prepare(names, false);
     m_host.fileSize(info.hasSize ? info.size : kUnknownSize);
-    m_sink = names.destination.empty() ? nullptr : m_host.createSink(names.destination);
+    std::uint64_t have = 0;
+    m_sink.reset();
+    if (!names.destination.empty() && names.resume)
+        m_sink = m_host.appendSink(names.destination, have);
+    if (!m_sink && !names.destination.empty()) {
+        have = 0;
+        m_sink = m_host.createSink(names.destination);
+    }
     if (!m_sink) {
         m_host.fileEnded(false);
         co_return kFileNext;
     }
-    m_rxPosition = 0;
+    m_rxPosition = std::uint32_t(have);
+    if (have > 0)
+        m_host.progress(have, 0);
     int errors = 0;
     bool askPosition = true;
     for (;;) {

@@ -3,6 +3,7 @@
 // download a far-end sz starts.
 #include "line_fixture.h"
 #include "transfer_engine.h"
+#include "transfer_names.h"
 #include "xymodem.h"
 
 #include <sys/stat.h>
@@ -154,6 +155,53 @@ TEST_F(ZmodemInterop, RzResumesAndWeSendOnlyTheRest)
     EXPECT_EQ(GetTransferStatus(o), 0) << lastMessage(o);
     EXPECT_TRUE(peer.finish(20000)) << peer.log();
     EXPECT_EQ(sha256(readFile(into + "/r.bin")), sha256(theirs + data.substr(half)));
+}
+
+// sz -r asks to resume: the half we already have is kept, only the rest
+// comes, and no second copy appears. Our half differs from the sender's, so
+// the result shows what went over the line.
+TEST_F(ZmodemInterop, SzResumeAppendsToTheFileWeHave)
+{
+    SocatLine line(m_dir.path());
+    ASSERT_TRUE(line.ok());
+    QcHandle o = openObject(line.nearPath(), 47);
+    SetProtocol(o, xfer::Protocol_ZModem);
+    const std::string into = makeDir("again");
+    SetXferPath(o, into.c_str());
+    const std::size_t size = 200 * 1024 + 5, half = 90 * 1024 + 1;
+    const std::string data = randomData(size, 71);
+    const std::string ours = randomData(half, 72);
+    writeFile(m_dir.file("big.bin"), data);
+    writeFile(into + "/big.bin", ours);
+    ASSERT_EQ(Download(o, nullptr), 1);
+    Peer peer("socat", overSocket(line.farPath(), {"sz", "-q", "-r", "big.bin"}), "/dev/null", m_dir.path());
+    ASSERT_TRUE(waitForEnd(o));
+    EXPECT_EQ(GetTransferStatus(o), 0) << lastMessage(o);
+    EXPECT_TRUE(peer.finish(20000)) << peer.log();
+    EXPECT_EQ(sha256(readFile(into + "/big.bin")), sha256(ours + data.substr(half)));
+    EXPECT_FALSE(xfer::pathExists(into + "/big.bin.1"));
+}
+
+// Without the resume request an existing file is never touched: the new
+// one gets the next free name.
+TEST_F(ZmodemInterop, ExistingFileIsKeptWithoutAResumeRequest)
+{
+    SocatLine line(m_dir.path());
+    ASSERT_TRUE(line.ok());
+    QcHandle o = openObject(line.nearPath(), 48);
+    SetProtocol(o, xfer::Protocol_ZModem);
+    const std::string into = makeDir("keep");
+    SetXferPath(o, into.c_str());
+    const std::string data = randomData(5000, 73);
+    writeFile(m_dir.file("k.bin"), data);
+    writeFile(into + "/k.bin", "mine");
+    ASSERT_EQ(Download(o, nullptr), 1);
+    Peer peer("socat", overSocket(line.farPath(), {"sz", "-q", "k.bin"}), "/dev/null", m_dir.path());
+    ASSERT_TRUE(waitForEnd(o));
+    EXPECT_EQ(GetTransferStatus(o), 0) << lastMessage(o);
+    EXPECT_TRUE(peer.finish(20000)) << peer.log();
+    EXPECT_EQ(readFile(into + "/k.bin"), "mine");
+    EXPECT_EQ(sha256(readFile(into + "/k.bin.1")), sha256(data));
 }
 
 // Automatic receive on: a far-end sz starts the download by itself.
