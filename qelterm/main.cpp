@@ -1,8 +1,10 @@
 // qelterm: a terminal window on a serial port over the qelcomm6 library,
-// and a windowless renderer of captured terminal output.
+// a windowless renderer of captured terminal output, dialing and file
+// transfers without a window.
 #include "dial.h"
 #include "options.h"
 #include "render.h"
+#include "transfer.h"
 #include "window.h"
 
 #include <QApplication>
@@ -30,6 +32,11 @@ int main(int argc, char** argv)
     case qelterm::Options::Mode::Dial: {
         QCoreApplication app(argc, argv);
         return qelterm::runDial(o);
+    }
+    case qelterm::Options::Mode::Send:
+    case qelterm::Options::Mode::Receive: {
+        QCoreApplication app(argc, argv);
+        return qelterm::runTransfer(o);
     }
     case qelterm::Options::Mode::Window:
         break;

@@ -45,6 +45,8 @@ const char* const kUsage =
     "                      [--eol nextline|donothing|wrapline|wrapscreen] [--attributes] FILE|-\n"
     "       qelterm [--port PORT] [--settings S] [--emulation E] FILE.sco\n"
     "       qelterm dial --port PORT [--settings S] [--modem N] [--pulse] [--timeout MS] NUMBER\n"
+    "       qelterm send --port PORT [--settings S] --protocol P FILE...\n"
+    "       qelterm receive --port PORT [--settings S] --protocol P [--dir DIR] [NAME]\n"
     "       qelterm --help\n"
     "\n"
     "Without a command, opens a terminal window on PORT: a COM name (COM3, found\n"
@@ -66,7 +68,17 @@ const char* const kUsage =
     "60000) and prints \"Connected\" or the dial's result text. Exit codes:\n"
     "0 connected, 1 no carrier, 2 no dial tone, 3 busy, 4 time-out, 5 canceled,\n"
     "6 the modem did not answer the initialisation, 7 usage error, 8 the port\n"
-    "cannot be opened, 9 unexpected error.\n";
+    "cannot be opened, 9 unexpected error.\n"
+    "\n"
+    "send and receive, without a window, move files over PORT with protocol P:\n"
+    "xmodem, xmodem-crc, xmodem-1k, ymodem, ymodem-g, zmodem or kermit. send\n"
+    "queues the FILEs in order (with XModem each waits for the receiver to\n"
+    "start again); receive stores into DIR\n"
+    "(default the current folder) under NAME, or under the names the sender\n"
+    "gives (XModem without NAME: UNTITLED.000, ...). Progress goes to standard\n"
+    "error: a bar when it is a terminal, else a line per file. Exit codes: 0\n"
+    "the transfer went through, 1 it failed (the reason follows on standard\n"
+    "error), 2 usage error.\n";
 
 namespace {
 
@@ -114,12 +126,72 @@ ParseResult parseDial(const std::vector<std::string>& args)
     return {o, {}};
 }
 
+ParseResult parseTransfer(const std::vector<std::string>& args)
+{
+    Options o;
+    const bool sending = args[0] == "send";
+    o.mode = sending ? Options::Mode::Send : Options::Mode::Receive;
+    auto fail = [](const std::string& text) { return ParseResult{{}, text, kTransferUsage}; };
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == "--help" || a == "-h") {
+            o.mode = Options::Mode::Help;
+            return {o, {}};
+        } else if (a == "--port") {
+            if (!hasValue || (o.port = args[++i]).empty())
+                return fail("--port needs a port name or device path");
+        } else if (a == "--settings") {
+            if (!hasValue)
+                return fail("--settings needs a settings text such as 9600,n,8,1");
+            o.settings = args[++i];
+        } else if (a == "--protocol") {
+            if (!hasValue || (o.protocol = protocolByName(args[++i])) < 0)
+                return fail("--protocol needs xmodem, xmodem-crc, xmodem-1k, ymodem, ymodem-g, zmodem or kermit");
+        } else if (a == "--dir" && !sending) {
+            if (!hasValue || (o.dir = args[++i]).empty())
+                return fail("--dir needs a folder");
+        } else if (a == "--") {
+            o.files.insert(o.files.end(), args.begin() + std::ptrdiff_t(i) + 1, args.end());
+            break;
+        } else if (!a.empty() && a[0] != '-') {
+            o.files.push_back(a);
+        } else {
+            return fail("unknown option: " + a);
+        }
+    }
+    const std::string command = sending ? "send" : "receive";
+    if (o.port.empty())
+        return fail(command + " needs --port");
+    if (o.protocol < 0)
+        return fail(command + " needs --protocol");
+    if (sending && o.files.empty())
+        return fail("send needs at least one FILE");
+    if (!sending && o.files.size() > 1)
+        return fail("receive takes at most one NAME");
+    for (const std::string& f : o.files)
+        if (f.empty())
+            return fail("a file name is empty");
+    return {o, {}};
+}
+
 }  // namespace
+
+int protocolByName(const std::string& name)
+{
+    static const char* const names[] = {"xmodem", "xmodem-crc", "xmodem-1k", "ymodem", "ymodem-g", "zmodem", "kermit"};
+    for (int i = 0; i < 7; ++i)
+        if (name == names[i])
+            return i;
+    return -1;
+}
 
 ParseResult parseOptions(const std::vector<std::string>& args)
 {
     if (!args.empty() && args[0] == "dial")
         return parseDial(args);
+    if (!args.empty() && (args[0] == "send" || args[0] == "receive"))
+        return parseTransfer(args);
     Options o;
     std::size_t i = 0;
     if (!args.empty() && args[0] == "render") {

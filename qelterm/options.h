@@ -8,7 +8,7 @@
 namespace qelterm {
 
 struct Options {
-    enum class Mode { Window, Render, Dial, Help } mode = Mode::Window;
+    enum class Mode { Window, Render, Dial, Send, Receive, Help } mode = Mode::Window;
     std::string port;                  // COM name or device path
     std::string settings = "9600,n,8,1";
     int emulation = 4;                 // VT100
@@ -22,7 +22,18 @@ struct Options {
     bool pulse = false;
     int timeoutMs = -1;                // -1: the control's default
     std::string number;
+    // send and receive
+    int protocol = -1;                 // XferProtocol value
+    std::vector<std::string> files;    // send: the files; receive: at most one name
+    std::string dir;                   // receive: the folder for received files
 };
+
+// Exit codes of qelterm send and receive.
+inline constexpr int kTransferFailed = 1;
+inline constexpr int kTransferUsage = 2;
+
+// The protocol of a --protocol name (xmodem, xmodem-crc, ...), -1 for none.
+int protocolByName(const std::string& name);
 
 // Exit codes of qelterm dial: the dial results 0 to 5, then these.
 inline constexpr int kDialInitFailed = 6;
