@@ -1,6 +1,5 @@
 #include "zmodem.h"
 
-#include "transfer_engine.h"
 #include "xmodem_frame.h"
 #include "xymodem.h"
 
@@ -26,18 +25,6 @@ int hexValue(int c)
 }
 
 bool carriesSubpacket(int type) { return type == ZFILE || type == ZDATA || type == ZSINIT || type == ZCOMMAND; }
-
-std::unique_ptr<ByteMachine> makeZModem(ProtocolHost& host, int, bool sending)
-{
-    return std::make_unique<ZModem>(host, sending);
-}
-
-// Registered when the library is loaded, so every program that links the
-// transfers offers ZModem.
-const bool g_registered = [] {
-    registerProtocol(Protocol_ZModem, &makeZModem);
-    return true;
-}();
 
 }  // namespace
 
