@@ -82,6 +82,10 @@ QELCOMM_API std::uint32_t GetCarrierTimeOut(QcHandle object);
 QELCOMM_API void SetDriverInputTimeOut(QcHandle object, std::uint32_t ms);
 QELCOMM_CPP_API void SetInputDriverTimeOut(QcHandle object, std::uint32_t ms);
 QELCOMM_API std::uint32_t GetDriverInputTimeOut(QcHandle object);
+// The modal port settings dialog over parent (baud, data bits, parity, stop
+// bits, handshaking): 1 when OK applied the choice, 0 for Cancel or when no
+// dialog is installed (a program without widgets).
+QELCOMM_API std::int32_t PortSettingsDialog(QcHandle object, QcHandle parent);
 
 // Input and output.
 QELCOMM_API std::int32_t GetInput(QcHandle object, void* buffer, std::int32_t count);

@@ -152,6 +152,10 @@ QELCOMM6_EXPORT uint32_t GetCarrierTimeOut(QcHandle object);
 /* The driver's input time-out; does not touch GetInputTimeOut. */
 QELCOMM6_EXPORT void SetDriverInputTimeOut(QcHandle object, uint32_t ms);
 QELCOMM6_EXPORT uint32_t GetDriverInputTimeOut(QcHandle object);
+/* The modal port settings dialog over parent: 1 when OK applied the
+ * choice (SetSettings, then SetHandshaking), 0 for Cancel or in a program
+ * without the dialog's widgets library (libqelcomm6_port_dialog). */
+QELCOMM6_EXPORT int32_t PortSettingsDialog(QcHandle object, QcHandle parent);
 
 /* ---- Input and output -------------------------------------------------- */
 

@@ -69,8 +69,9 @@ TEST_F(FlatApiTest, AHandleThatIsNoObjectChangesNothingAndReadsZero)
         EXPECT_EQ(GetTransferFilename(h, buffer, 8), 0);
         EXPECT_STREQ(buffer, "xxxxxxx");
         qelbasLineInput(h, h ? buffer : nullptr);
-        if (h)
+        if (h) {
             EXPECT_EQ(buffer[0], 0) << "the line buffer is emptied first";
+        }
     }
     // The script functions leave everything alone for handle 0; for another
     // handle qelbasInput still terminates the (empty) input.
