@@ -9,6 +9,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDialog>
 #include <QFormLayout>
 #include <QGuiApplication>
@@ -17,6 +18,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
+
+#include <functional>
 
 namespace qelterm {
 namespace {
@@ -76,32 +79,52 @@ bool CommandDialogs::chooseProjectFile(CQelComm&, bool save, const std::string& 
     return true;
 }
 
-bool CommandDialogs::chooseTransfer(CQelComm&, bool sending, std::int32_t& protocol, std::string& file)
+bool CommandDialogs::chooseTransfer(CQelComm& c, bool sending, std::int32_t& protocol, std::string& file)
 {
     QDialog dialog(m_parent);
     dialog.setWindowTitle(sending ? "Send File" : "Receive File");
     auto* form = new QFormLayout(&dialog);
     QComboBox* protocols = protocolBox(protocol);
+    protocols->setObjectName("protocol");
     form->addRow("Protocol:", protocols);
-    auto* name = new QLineEdit(QString::fromStdString(file));
-    auto* browse = new QPushButton("Browse...");
-    auto* row = new QHBoxLayout;
-    row->addWidget(name);
-    row->addWidget(browse);
-    // Receiving, the name is the file for protocols that send none, or a
-    // folder; empty keeps the names the sender gives.
-    form->addRow(sending ? "File:" : "Save as:", row);
-    QObject::connect(browse, &QPushButton::clicked, &dialog, [&] {
-        const QString f = sending ? QFileDialog::getOpenFileName(&dialog, "Send File", name->text())
-                                  : QFileDialog::getSaveFileName(&dialog, "Receive File", name->text());
-        if (!f.isEmpty())
-            name->setText(f);
-    });
+    // A line edit with a browse button; pick runs the browse.
+    auto pathRow = [&](const char* caption, const char* objectName, const QString& initial,
+                       std::function<QString(const QString&)> pick) {
+        auto* edit = new QLineEdit(initial);
+        edit->setObjectName(objectName);
+        auto* browse = new QPushButton("Browse...");
+        auto* row = new QHBoxLayout;
+        row->addWidget(edit);
+        row->addWidget(browse);
+        form->addRow(caption, row);
+        QObject::connect(browse, &QPushButton::clicked, &dialog, [edit, pick] {
+            const QString f = pick(edit->text());
+            if (!f.isEmpty())
+                edit->setText(f);
+        });
+        return edit;
+    };
+    QLineEdit* folder = nullptr;
+    if (!sending) {
+        // Received files go to the transfer folder, under the names the
+        // sender gives unless a name is set below.
+        folder = pathRow("Folder:", "folder", QString::fromStdString(get(c, M::XferPath).toString()),
+                         [&dialog](const QString& at) { return QFileDialog::getExistingDirectory(&dialog, "Folder", at); });
+    }
+    QLineEdit* name = pathRow(sending ? "File:" : "Save as:", "file", QString::fromStdString(file),
+                              [&dialog, sending](const QString& at) {
+                                  return sending ? QFileDialog::getOpenFileName(&dialog, "Send File", at)
+                                                 : QFileDialog::getSaveFileName(&dialog, "Receive File", at);
+                              });
+    if (!sending)
+        name->setPlaceholderText("the sender's names");
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     form->addRow(buttons);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, [&] {
         if (sending && name->text().isEmpty())
             return;   // nothing to send yet
+        if (folder && !folder->text().isEmpty() && !QFileInfo(folder->text()).isDir())
+            return;   // no such folder to receive into
         dialog.accept();
     });
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
@@ -109,6 +132,8 @@ bool CommandDialogs::chooseTransfer(CQelComm&, bool sending, std::int32_t& proto
         return false;
     protocol = protocols->currentData().toInt();
     file = name->text().toStdString();
+    if (folder)
+        c.Dispatch().put(M::XferPath, Variant(folder->text().toStdString()));
     return true;
 }
 

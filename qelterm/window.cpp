@@ -5,6 +5,7 @@
 #include "port_name.h"
 #include "qel_comm.h"
 #include "qel_comm_commands.h"
+#include "status_view.h"
 #include "terminal_view.h"
 
 #include <QAction>
@@ -72,12 +73,19 @@ public:
         statusBar()->addWidget(m_dial, 1);
         m_dialogs.onStatus = [this] { refresh(); };
         cc::SetCommandUi(&m_dialogs);
+        // Transfers, from the commands or started by the far end (ZModem's
+        // "rz" with automatic receive on), show their status over this window.
+        xfer::view::installStatusDialog([this](win::Hwnd) { return this; });
         // The dial status changes while Dial waits, which pumps messages.
         connect(&m_timer, &QTimer::timeout, this, [this] { refresh(); });
         m_timer.start(250);
         refresh();
     }
-    ~TermWindow() override { cc::SetCommandUi(nullptr); }
+    ~TermWindow() override
+    {
+        xfer::setStatusViewFactory({});
+        cc::SetCommandUi(nullptr);
+    }
 
     qelcomm::terminal::TerminalView* view() const { return m_view; }
 
@@ -144,7 +152,8 @@ int runWindow(const Options& o)
     int code = 0;
     {
         TermWindow window(control);
-        // Received bytes go to the screen, typed keys to the port.
+        // Received bytes go to the screen (watched for a ZModem start, which
+        // downloads into the transfer folder), typed keys to the port.
         control.SetAutoProcess(3);
         if (o.project.empty()) {
             control.SetPortOpen(true);

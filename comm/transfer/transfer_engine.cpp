@@ -221,8 +221,8 @@ void prepareFile(QcHandle object, TransferRecord* r, PrepareRequest* request)
         const long long have = sending ? -1 : regularFileLength(r->destination);
         request->names.resume = have >= 0 && std::uint64_t(have) <= request->names.size;
     }
-    if (r->dialog) {
-        const std::string shown = nameWithoutFolder(sending ? r->source : r->destination);
+    // An empty name is the end of a batch, not a file to name in the caption.
+    if (const std::string shown = nameWithoutFolder(sending ? r->source : r->destination); r->dialog && !shown.empty()) {
         r->dialog->setCaption(std::string(sending ? "Sending " : "Receiving ") + shown + " ("
                               + protocolName(r->protocol) + ")");
     }

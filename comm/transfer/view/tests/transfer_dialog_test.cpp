@@ -215,6 +215,7 @@ TEST_F(DialogTransfer, ShowsBothSidesOfAYmodemBatch)
     // The second file starts with cleared fields: its first sample does not
     // carry the first file's numbers.
     for (const Sample& s : g_samples) {
+        EXPECT_FALSE(s.title.contains("  (")) << "the end of the batch names no file";
         if (s.title == "Receiving b300 (YModem)") {
             EXPECT_NE(s.transferred, "1025 bytes");
         }
