@@ -85,6 +85,8 @@ Task XyModem::sendBlock(const std::uint8_t* data, std::size_t size, std::uint8_t
                 m_firstBlock = false;
                 if (b == ACK)
                     m_host.message("");
+                if (attempt > 0)
+                    co_return co_await settleAfterResend();
                 co_return 0;
             }
             if (b == NAK) {
@@ -100,6 +102,29 @@ Task XyModem::sendBlock(const std::uint8_t* data, std::size_t size, std::uint8_t
     }
     m_host.message("Too many errors");
     co_return 1;
+}
+
+// A block that went out more than once may be answered once per copy: a
+// receiver that timed out as our own wait ran out NAKs while our resend is
+// already under way, and then acknowledges both copies. The late ACK must
+// not pass for the next block's, or that block is taken as delivered while
+// the receiver still waits for it (lrzsz's rx, which also flushes its input
+// after every ACK, then gives up with a sync error). So the line is read
+// until it keeps quiet; 0, or 1 when the receiver cancelled meanwhile.
+Task XyModem::settleAfterResend()
+{
+    int previous = -1;
+    for (int i = 0; i < kSettleBytes; ++i) {
+        const int b = co_await readByte(kSettleQuietMs);
+        if (b < 0)
+            break;
+        if (b == CAN && previous == CAN) {
+            m_host.message("Canceled");
+            co_return 1;
+        }
+        previous = b;
+    }
+    co_return 0;
 }
 
 // 0 when one of the EOTs was acknowledged.

@@ -38,6 +38,10 @@ inline constexpr int kBlockSends = 10;
 inline constexpr int kBlockErrors = 10;
 inline constexpr int kEotSends = 6;
 inline constexpr int kDuplicatesAllowed = 11;
+// After a block that needed resending: how long the line must keep quiet
+// before the next block goes, and how many stray bytes are read at most.
+inline constexpr std::uint32_t kSettleQuietMs = 500;
+inline constexpr int kSettleBytes = 64;
 
 class XyModem : public ByteMachine {
 public:
@@ -53,6 +57,7 @@ private:
     Task waitForStart();
     Task sendBlock(const std::uint8_t* data, std::size_t size, std::uint8_t number);
     Task sendEot();
+    Task settleAfterResend();
 
     Task xmodemReceiver();
     Task ymodemReceiver();

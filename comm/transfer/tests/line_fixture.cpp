@@ -133,6 +133,18 @@ void writeAll(int fd, const char* data, std::size_t n)
 void RelayLine::relay()
 {
     const int nearFd = m_near->master(), farFd = m_far->master();
+    // XFER_WIRE=<file>: every chunk moved, with its time and direction.
+    std::FILE* wire = std::getenv("XFER_WIRE") ? std::fopen(std::getenv("XFER_WIRE"), "w") : nullptr;
+    const auto start = std::chrono::steady_clock::now();
+    auto log = [&](char direction, const char* bytes, ssize_t n) {
+        if (!wire)
+            return;
+        const auto us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+        std::fprintf(wire, "%c %10.6f %4zd", direction, us.count() / 1e6, n);
+        for (ssize_t i = 0; i < std::min<ssize_t>(n, 8); ++i)
+            std::fprintf(wire, " %02x", unsigned(static_cast<unsigned char>(bytes[i])));
+        std::fputc('\n', wire);
+    };
     char buffer[4096];
     while (!m_stop) {
         pollfd p[2] = {{nearFd, POLLIN, 0}, {m_answers, POLLIN, 0}};
@@ -140,15 +152,19 @@ void RelayLine::relay()
             continue;
         if (p[0].revents & POLLIN) {
             const ssize_t n = ::read(nearFd, buffer, sizeof buffer);
+            log('>', buffer, n);
             if (n > 0)
                 writeAll(farFd, buffer, std::size_t(n));
         }
         if (p[1].revents & POLLIN) {
             const ssize_t n = ::read(m_answers, buffer, sizeof buffer);
+            log('<', buffer, n);
             if (n > 0)
                 writeAll(nearFd, buffer, std::size_t(n));
         }
     }
+    if (wire)
+        std::fclose(wire);
 }
 
 Peer::Peer(const QString& program, const QStringList& args, const std::string& tty, const std::string& cwd,

@@ -255,6 +255,53 @@ TEST(XmodemSender, TwoCansCancelAndNaksResend)
     EXPECT_EQ(host.events.back(), "end failed");
 }
 
+// A timed-out block whose receiver NAKs as the resend goes out gets two
+// copies through and two ACKs back; the second is no answer for block 2.
+TEST(XmodemSender, LateAckOfAResentBlockDoesNotAcknowledgeTheNext)
+{
+    FakeHost host;
+    host.files["f"] = std::string(256, 'z');
+    host.sendQueue = {"f"};
+    XyModem tx(host, Protocol_XModemCrc, true);
+    tx.start();
+    tx.feed('C');
+    const auto block1 = host.take();
+    ASSERT_EQ(block1[1], 1);
+    tx.timeout();
+    EXPECT_EQ(host.take(), block1);
+    EXPECT_EQ(host.messages.back(), "Timeout on sector ACK");
+    tx.feed(NAK);
+    EXPECT_EQ(host.take(), block1);
+    tx.feed(ACK);  // for the first copy
+    tx.feed(ACK);  // for the second
+    EXPECT_TRUE(host.take().empty()) << "block 2 waits until the line is quiet";
+    EXPECT_EQ(tx.timeoutMs(), kSettleQuietMs);
+    tx.timeout();
+    const auto block2 = host.take();
+    ASSERT_EQ(block2.size(), 133u);
+    EXPECT_EQ(block2[1], 2);
+    EXPECT_EQ(tx.timeoutMs(), kAnswerTimeoutMs) << "block 2 still waits for its own answer";
+    tx.feed(ACK);
+    EXPECT_EQ(host.take(), bytes({EOT})) << "a block sent once goes on at once";
+    tx.feed(ACK);
+    EXPECT_EQ(host.events.back(), "end ok");
+
+    // Two CANs while settling still cancel.
+    FakeHost other;
+    other.files["f"] = "x";
+    other.sendQueue = {"f"};
+    XyModem tx2(other, Protocol_XModemCrc, true);
+    tx2.start();
+    tx2.feed('C');
+    tx2.feed(NAK);
+    tx2.feed(ACK);
+    tx2.feed(CAN);
+    tx2.feed(CAN);
+    ASSERT_TRUE(tx2.done());
+    EXPECT_NE(tx2.result(), 0);
+    EXPECT_EQ(other.messages.back(), "Canceled");
+}
+
 TEST(XmodemSender, EotRepeatsAndNoStartCancels)
 {
     FakeHost host;
