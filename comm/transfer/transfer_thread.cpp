@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdio>
 #include <limits>
+#include <chrono>
 #include <thread>
 
 namespace xfer {
@@ -74,15 +75,19 @@ public:
             if (abortable && aborted())
                 return -1;
             const std::uint32_t now = win::tickCount();
-            if (win::tickReached(now, deadline))
-                return -1;
+            // With no time left the port is still looked at once, without
+            // waiting: a sender streaming data polls this way for the
+            // receiver's answers.
+            const bool last = win::tickReached(now, deadline);
             serial::COMMTIMEOUTS t;
             t.ReadIntervalTimeout = std::numeric_limits<std::uint32_t>::max();
-            t.ReadTotalTimeoutMultiplier = std::numeric_limits<std::uint32_t>::max();
-            t.ReadTotalTimeoutConstant = std::min(kReadSliceMs, std::max<std::uint32_t>(1, deadline - now));
+            t.ReadTotalTimeoutMultiplier = last ? 0 : std::numeric_limits<std::uint32_t>::max();
+            t.ReadTotalTimeoutConstant = last ? 0 : std::min(kReadSliceMs, std::max<std::uint32_t>(1, deadline - now));
             serial::SetCommTimeouts(m_port, &t);
             std::uint32_t got = 0;
             if (!serial::ReadFile(m_port, m_buffer.data(), std::uint32_t(m_buffer.size()), &got)) {
+                if (last)
+                    return -1;
                 win::sleepMs(kReadSliceMs);
                 continue;
             }
@@ -91,6 +96,8 @@ public:
                 m_next = 1;
                 return m_buffer[0];
             }
+            if (last)
+                return -1;
         }
     }
 
@@ -107,7 +114,9 @@ public:
         while (outQueue() >= limit) {
             if ((abortable && aborted()) || win::tickReached(win::tickCount(), deadline))
                 return false;
-            win::sleepMs(1);
+            // A fast line (a pseudo-terminal, a USB adapter) drains a
+            // kilobyte well within a millisecond: look again soon.
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
         }
         return true;
     }

@@ -348,16 +348,15 @@ Task ZModem::sendData(std::uint32_t& position)
         if (end == ZCRCE)
             co_return kDataAtEnd;
 
-        // Anything from the receiver between subpackets: only a header or
-        // its cancel matters. The line itself is looked at every few
-        // subpackets, what already arrived every time.
-        const bool pollLine = ++sincePoll >= kLinePollEvery;
-        if (pollLine) {
+        // Anything from the receiver between subpackets, looked at without
+        // waiting: only a header or its cancel matters. The abort flag is
+        // asked every few subpackets.
+        if (++sincePoll >= kLinePollEvery) {
             sincePoll = 0;
             if (m_host.abortRequested())
                 co_return kDataFailed;
         }
-        int c = co_await readByte(pollLine ? 1 : 0);
+        int c = co_await readByte(0);
         while (c >= 0 && c != ZPAD && c != CAN)
             c = co_await readByte(0);
         if (c < 0)

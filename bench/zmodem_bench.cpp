@@ -1,0 +1,190 @@
+// ZModem throughput over one socat pseudo-terminal pair: our sender to rz
+// and sz to our receiver, then sz to rz on the same pair for comparison.
+// Prints one line per run and the ratios.
+//
+// Usage: zmodem_bench [megabytes]   (10 by default)
+#include "pty_pair.h"
+#include "qelcomm.h"
+#include "temp_dir.h"
+#include "transfer_engine.h"
+#include "xymodem.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QProcess>
+#include <QTimer>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+void runFor(int ms, const std::function<bool()>& done)
+{
+    QEventLoop loop;
+    QTimer check, limit;
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        if (done())
+            loop.quit();
+    });
+    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    check.start(5);
+    limit.setSingleShot(true);
+    limit.start(ms);
+    if (!done())
+        loop.exec();
+}
+
+void startChild(QProcess& p, const QStringList& command, const std::string& cwd, const std::string& stdioTty)
+{
+    p.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    p.setWorkingDirectory(QString::fromStdString(cwd));
+    if (stdioTty.empty()) {
+        p.setStandardInputFile(QProcess::nullDevice());
+        p.setStandardOutputFile(QProcess::nullDevice());
+    } else {
+        p.setStandardInputFile(QString::fromStdString(stdioTty));
+        p.setStandardOutputFile(QString::fromStdString(stdioTty));
+    }
+    p.setStandardErrorFile(QProcess::nullDevice());
+    p.start(command.front(), command.mid(1));
+    p.waitForStarted(5000);
+}
+
+bool finished(QProcess& p, int ms)
+{
+    runFor(ms, [&] { return p.state() == QProcess::NotRunning; });
+    if (p.state() != QProcess::NotRunning) {
+        p.kill();
+        p.waitForFinished(2000);
+        return false;
+    }
+    return p.exitCode() == 0;
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// sz over a socket pair that socat joins to the line: sz flushes its
+// terminal as it exits, which on a pseudo-terminal can drop its closing
+// "OO" and leave the receiver waiting.
+QStringList szOverSocket(const std::string& line)
+{
+    return {"socat", "FILE:" + QString::fromStdString(line) + ",raw,echo=0", "EXEC:sz -q payload"};
+}
+
+double seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+
+void report(const char* what, double s, bool ok, std::size_t bytes)
+{
+    std::printf("%-34s %8.2f s  %8.1f KB/s  %s\n", what, s, bytes / 1024.0 / s, ok ? "ok" : "FAILED");
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const std::size_t megabytes = argc > 1 ? std::size_t(std::max(1, std::atoi(argv[1]))) : 10;
+    const std::size_t size = megabytes << 20;
+
+    testsupport::TempDir dir;
+    for (const char* sub : {"from", "into", "back", "ref1", "ref2"})
+        ::mkdir(dir.file(sub).c_str(), 0700);
+    std::string data(size, '\0');
+    std::mt19937 gen(1);
+    for (char& c : data)
+        c = char(gen() & 0xFF);
+    std::ofstream(dir.file("from/payload"), std::ios::binary) << data;
+
+    QProcess socat;
+    socat.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    const std::string nearPath = dir.file("near"), farPath = dir.file("far");
+    socat.start("socat", {"pty,raw,echo=0,link=" + QString::fromStdString(nearPath),
+                          "pty,raw,echo=0,link=" + QString::fromStdString(farPath)});
+    struct stat st;
+    runFor(5000, [&] { return ::stat(nearPath.c_str(), &st) == 0 && ::stat(farPath.c_str(), &st) == 0; });
+
+    testsupport::PortsMap ports;
+    ports.map(62, nearPath);
+    QcHandle o = CreateCommObject(0);
+    SetCommPort(o, 62);
+    SetSettings(o, "115200,n,8,1");
+    if (SetPortOpen(o, 1) != 1) {
+        std::fprintf(stderr, "cannot open the line\n");
+        return 1;
+    }
+    SetProtocol(o, xfer::Protocol_ZModem);
+    std::printf("ZModem, %zu MB of random data over a pseudo-terminal pair\n", megabytes);
+
+    // Ours to rz.
+    double oursSend = 0;
+    {
+        QProcess peer;
+        startChild(peer, {"rz", "-q"}, dir.file("into"), farPath);
+        const auto t0 = Clock::now();
+        Upload(o, dir.file("from/payload").c_str());
+        runFor(600000, [&] { return GetTransferType(o) == 0; });
+        oursSend = seconds(t0);
+        const bool ok = GetTransferStatus(o) == 0 && finished(peer, 20000) && readFile(dir.file("into/payload")) == data;
+        report("ours -> rz", oursSend, ok, size);
+    }
+
+    // sz to ours.
+    double oursReceive = 0;
+    {
+        SetXferPath(o, dir.file("back").c_str());
+        Download(o, nullptr);
+        QProcess peer;
+        const auto t0 = Clock::now();
+        startChild(peer, szOverSocket(farPath), dir.file("from"), {});
+        runFor(600000, [&] { return GetTransferType(o) == 0; });
+        oursReceive = seconds(t0);
+        const bool ok = GetTransferStatus(o) == 0 && finished(peer, 20000) && readFile(dir.file("back/payload")) == data;
+        report("sz -> ours", oursReceive, ok, size);
+    }
+    SetPortOpen(o, 0);
+    DestroyCommObject(o);
+
+    // sz to rz on the same pair: sz on the line itself, and sz joined by
+    // socat as in the run to ours.
+    double reference[2] = {0, 0};
+    const char* const labels[2] = {"sz -> rz", "sz (via socat) -> rz"};
+    for (int i = 0; i < 2; ++i) {
+        const std::string into = dir.file(i == 0 ? "ref1" : "ref2");
+        QProcess receiver, sender;
+        startChild(receiver, {"rz", "-q"}, into, farPath);
+        const auto t0 = Clock::now();
+        if (i == 0)
+            startChild(sender, {"sz", "-q", "payload"}, dir.file("from"), nearPath);
+        else
+            startChild(sender, szOverSocket(nearPath), dir.file("from"), {});
+        // Timed to the sender's end: rz may then still wait for a closing
+        // "OO" that sz's exit flush dropped.
+        const bool sent = finished(sender, 600000);
+        reference[i] = seconds(t0);
+        const bool got = finished(receiver, 60000);
+        report(labels[i], reference[i], sent && got && readFile(into + "/payload") == data, size);
+    }
+    std::printf("ratio ours -> rz / sz -> rz: %.2f\n", oursSend / reference[0]);
+    std::printf("ratio sz -> ours / sz (via socat) -> rz: %.2f\n", oursReceive / reference[1]);
+
+    socat.terminate();
+    socat.waitForFinished(3000);
+    return 0;
+}
