@@ -90,6 +90,16 @@ TEST_F(ViewTest, KeysReachTheFarEndAsTheKeyTableSays)
     EXPECT_EQ(m_pty.receive(1, 300), "");
 }
 
+TEST_F(ViewTest, ADisabledObjectTakesNoKeys)
+{
+    win::enableWindow(m_object, false);
+    QTest::keyClicks(m_view.get(), "x");
+    EXPECT_EQ(m_pty.receive(1, 300), "");
+    win::enableWindow(m_object, true);
+    QTest::keyClicks(m_view.get(), "y");
+    EXPECT_EQ(m_pty.receive(1, 3000), "y");
+}
+
 TEST_F(ViewTest, WhatTheFarEndDrawsIsTheScreen)
 {
     m_pty.send("\x1b[2J\x1b[3;5Hhello\x1b[41m  \x1b[0m\r\n\x1b(0lqk\x1b(B");

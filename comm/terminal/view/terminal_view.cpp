@@ -3,6 +3,7 @@
 #include "color_filter.h"
 #include "cp437.h"
 #include "terminal_registry.h"
+#include "win/win.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -262,7 +263,8 @@ bool TerminalView::handleViewKey(QKeyEvent* e)
 
 void TerminalView::keyPressEvent(QKeyEvent* e)
 {
-    if (!m_terminal) {
+    // A disabled comm object (the control's Enabled false) takes no input.
+    if (!m_terminal || !win::isWindowEnabled(m_object)) {
         e->ignore();
         return;
     }
@@ -287,7 +289,7 @@ void TerminalView::keyPressEvent(QKeyEvent* e)
 
 void TerminalView::mousePressEvent(QMouseEvent* e)
 {
-    if (!m_terminal || e->button() != Qt::LeftButton)
+    if (!m_terminal || e->button() != Qt::LeftButton || !win::isWindowEnabled(m_object))
         return QAbstractScrollArea::mousePressEvent(e);
     setFocus(Qt::MouseFocusReason);
     const CellPos at = cellAt(e->position().toPoint());

@@ -123,7 +123,6 @@ TEST(KelvadPersist, OnlyTheVersionStampAndTheExtentAreSaved)
     otherMajor[2] = 2;
     EXPECT_FALSE(LoadState(otherMajor).has_value());
     EXPECT_FALSE(LoadState(saved.substr(0, 11)).has_value());
-
 }
 
 }  // namespace
