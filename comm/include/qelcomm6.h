@@ -31,7 +31,10 @@
  * its own calls PumpCommEvents regularly, or whenever it would otherwise
  * sleep, so that polling runs and the handler set with SetEventHandler is
  * called. InitQelCommObjects (called by CreateCommObject) prepares what the
- * library needs on a thread that has nothing.
+ * library needs on a thread that has nothing (it makes the process's Qt
+ * application object when there is none: a Qt program makes its own
+ * QApplication before its first comm object and runs its own event loop).
+ * Without a QGuiApplication, CopySelectionToClipboard returns 0.
  *
  * The members with C++ linkage (SetLookUpSeparator, ComOutput, the qelbas
  * script functions, ...) are declared in qelcomm6.hpp.
