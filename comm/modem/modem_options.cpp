@@ -133,6 +133,10 @@ std::vector<std::string> modemListFolders()
             folders.push_back(dirs.substr(start, end - start) + "/qelcomm6");
         start = end + 1;
     }
+    // An installed library: <prefix>/lib/ next to <prefix>/share/qelcomm6/,
+    // found for any prefix, whether or not it is among XDG_DATA_DIRS.
+    if (std::string lib = libraryFolder(); !lib.empty())
+        folders.push_back((fs::path(lib).parent_path() / "share" / "qelcomm6").string());
     return folders;
 }
 

@@ -140,8 +140,12 @@ def find_package(tmp, prefix):
     env = dict(os.environ)
     env.pop("LD_LIBRARY_PATH", None)
     env["XDG_STATE_HOME"] = os.path.join(tmp, "state")
+    # The modem list is found beside the installed library's prefix alone.
+    env["XDG_DATA_HOME"] = os.path.join(tmp, "data")
+    env["XDG_DATA_DIRS"] = os.path.join(tmp, "data-dirs")
     out = run([os.path.join(build, "uses_qelcomm6")], 30, env=env)
     expect("color 30 separator ;" in out, "the project printed:\n" + out)
+    expect("modem list found" in out, "the installed MODEM.LST was not found:\n" + out)
 
 
 def main():

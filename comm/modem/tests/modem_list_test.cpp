@@ -6,6 +6,7 @@
 #include "temp_dir.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -69,9 +70,11 @@ TEST(ModemList, FoldersAreTriedInOrderAndEveryOpenIsLogged)
 
     setenv("XDG_DATA_HOME", "/data/home", 1);
     setenv("XDG_DATA_DIRS", "/one:/two", 1);
-    const auto folders = mo::modemListFolders();   // library, program, then these
-    EXPECT_EQ(std::vector<std::string>(folders.begin() + 2, folders.end()),
+    const auto folders = mo::modemListFolders();   // library, program, these, then the prefix's share
+    ASSERT_EQ(folders.size(), 6u);
+    EXPECT_EQ(std::vector<std::string>(folders.begin() + 2, folders.end() - 1),
               (std::vector<std::string>{"/data/home/qelcomm6", "/one/qelcomm6", "/two/qelcomm6"}));
+    EXPECT_EQ(folders.back(), (std::filesystem::path(folders.front()).parent_path() / "share" / "qelcomm6").string());
 }
 
 class ModemOptionsTest : public EngineTest {

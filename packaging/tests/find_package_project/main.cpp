@@ -1,4 +1,5 @@
-// Prints the colour the script function sets (30) and the separator read back.
+// Prints the colour the script function sets (30), the separator read back
+// and whether the installed modem list was found.
 #include <qel_comm.h>
 #include <qelcomm6.hpp>
 
@@ -12,6 +13,7 @@ int main()
     qelbasColor(object, 14, 1);
     SetLookUpSeparator(object, ';');
     std::printf("color %d separator %c\n", int(GetColor(object)), GetLookUpSeparator(object));
+    std::printf("modem list %s\n", LoadModemOptions(object, 1) ? "found" : "missing");
     DestroyCommObject(object);
     return 0;
 }
