@@ -31,7 +31,9 @@ QELCOMM6_CPP_EXPORT std::int32_t GetPort(QcHandle object);
 QELCOMM6_CPP_EXPORT void SetInputDriverTimeOut(QcHandle object, std::uint32_t ms);
 // Writes what the driver takes without waiting; returns the bytes accepted.
 QELCOMM6_CPP_EXPORT std::int32_t ComOutput(QcHandle object, const void* bytes, std::int32_t count);
-// Events are also posted to window as messages.
+// Without an event handler, events go to window (else the object's parent)
+// as WM_COMMAND messages: wParam the object's id, the event code in the
+// high word of lParam.
 QELCOMM6_CPP_EXPORT void SetEventWindow(QcHandle object, QcHandle window);
 // The character between the texts of a look-up list ('|' by default).
 QELCOMM6_CPP_EXPORT void SetLookUpSeparator(QcHandle object, char separator);
