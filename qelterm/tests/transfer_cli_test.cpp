@@ -13,6 +13,9 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
+#include <thread>
+
 using namespace xfertest;
 
 namespace {
@@ -108,6 +111,13 @@ TEST_F(TransferCommands, YmodemToItselfWithABarOnATerminal)
     SocatLine line(m_dir.path());
     ASSERT_TRUE(line.ok());
     testsupport::PtyPair errTty;  // the receiver's standard error is a terminal
+    // Read all along: a terminal nobody reads stops its writer.
+    std::string shown;
+    std::atomic<bool> reading{true};
+    std::thread reader([&] {
+        while (reading)
+            shown += errTty.receive(4096, 50);
+    });
     Qelterm receive(onPort("receive", line.farPath(), "ymodem") << "--dir" << QString::fromStdString(m_dir.file("")),
                     errTty.slavePath());
     pumpUntil([] { return false; }, 300);
@@ -118,7 +128,9 @@ TEST_F(TransferCommands, YmodemToItselfWithABarOnATerminal)
     EXPECT_EQ(got.code, 0);
     // The received copy got the next free name beside the original.
     EXPECT_EQ(sha256(readFile(m_dir.file("big.1"))), sha256(data));
-    const std::string shown = errTty.receive(100000, 2000);
+    pumpUntil([] { return false; }, 300);
+    reading = false;
+    reader.join();
     EXPECT_NE(shown.find("\rbig.1 ["), std::string::npos) << shown.substr(0, 200);
     EXPECT_NE(shown.find("% "), std::string::npos);
     EXPECT_NE(shown.find("\rbig.1: 307200 bytes, done\033[K\n"), std::string::npos);
