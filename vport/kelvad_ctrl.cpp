@@ -1,4 +1,5 @@
 #include "kelvad_ctrl.h"
+#include "kelvad_register.h"
 
 #include "driver_protocol.h"
 #include "event_window.h"
@@ -30,6 +31,7 @@ void putUnits(std::vector<std::uint8_t>& buf, const std::u16string& text, std::s
 
 CKelvadCtrl::CKelvadCtrl()
 {
+    kelvad::NoteControlCreated();
     buildDispatch();
     // Signalled once so that a lock another instance left taken is free.
     m_hControlLock = std::make_unique<kvd::NamedLock>("KVDControlMutex");
@@ -41,6 +43,7 @@ CKelvadCtrl::CKelvadCtrl()
 
 CKelvadCtrl::~CKelvadCtrl()
 {
+    kelvad::NoteControlDestroyed();
     destroyEventWindow();
     if (m_created && m_deleteOnExit)
         Delete();

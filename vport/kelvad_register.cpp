@@ -2,12 +2,15 @@
 
 #include "registry/server_registration.h"
 
+#include <atomic>
 #include <vector>
 
 namespace kelvad {
 namespace {
 
 namespace reg = lt::registry;
+
+std::atomic<int> g_liveControls{0};
 
 std::vector<reg::ClassEntry> classEntries(const std::string& module)
 {
@@ -46,6 +49,10 @@ std::int32_t RegisterServer(const std::string& moduleFile)
     return reg::S_OK;
 }
 
+void NoteControlCreated() { ++g_liveControls; }
+void NoteControlDestroyed() { --g_liveControls; }
+int LiveControls() { return g_liveControls.load(); }
+
 std::int32_t UnregisterServer()
 {
     if (!reg::unregisterTypeLibrary(kTypeLibId, "1.0"))
@@ -67,4 +74,9 @@ extern "C" __attribute__((visibility("default"))) std::int32_t DllRegisterServer
 extern "C" __attribute__((visibility("default"))) std::int32_t DllUnregisterServer()
 {
     return kelvad::UnregisterServer();
+}
+
+extern "C" __attribute__((visibility("default"))) std::int32_t DllCanUnloadNow()
+{
+    return kelvad::LiveControls() == 0 ? 0 : 1;
 }

@@ -24,9 +24,15 @@ inline constexpr std::uint32_t kMiscStatus = 0x00020491;
 // registered), 0x80040201 when a class fails.
 std::int32_t RegisterServer(const std::string& moduleFile);
 std::int32_t UnregisterServer();
+// Controls of this module alive now (DllCanUnloadNow's answer).
+void NoteControlCreated();
+void NoteControlDestroyed();
+int LiveControls();
 
 }  // namespace kelvad
 
 // The module's self-registration entry points, looked up by name.
 extern "C" std::int32_t DllRegisterServer();
 extern "C" std::int32_t DllUnregisterServer();
+// 0 (S_OK) when no control of the module is alive, else 1 (S_FALSE).
+extern "C" std::int32_t DllCanUnloadNow();

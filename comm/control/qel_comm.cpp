@@ -3,6 +3,7 @@
 // Engine calls are written with "::" because most of them share their
 // names with the control's own members.
 #include "qel_comm.h"
+#include "qel_comm_register.h"
 
 #include "comm_object.h"
 #include "comm_spy.h"
@@ -12,6 +13,7 @@ namespace qelcomm::control {
 
 CQelComm::CQelComm()
 {
+    NoteControlCreated();
     createObject(0);
     setDefaults();
     ApplyProperties();
@@ -22,6 +24,7 @@ CQelComm::CQelComm()
 
 CQelComm::~CQelComm()
 {
+    NoteControlDestroyed();
     *m_alive = false;
     destroyObject();
 }

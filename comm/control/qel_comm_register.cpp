@@ -2,12 +2,15 @@
 
 #include "registry/server_registration.h"
 
+#include <atomic>
 #include <vector>
 
 namespace qelcomm::control {
 namespace {
 
 namespace reg = lt::registry;
+
+std::atomic<int> g_liveControls{0};
 
 struct PageClass {
     const char* id;
@@ -74,6 +77,10 @@ std::int32_t RegisterServer(const std::string& moduleFile)
     return reg::S_OK;
 }
 
+void NoteControlCreated() { ++g_liveControls; }
+void NoteControlDestroyed() { --g_liveControls; }
+int LiveControls() { return g_liveControls.load(); }
+
 std::int32_t UnregisterServer()
 {
     if (!reg::unregisterTypeLibrary(kTypeLibId, "1.0"))
@@ -92,3 +99,5 @@ extern "C" std::int32_t DllRegisterServer()
 }
 
 extern "C" std::int32_t DllUnregisterServer() { return qelcomm::control::UnregisterServer(); }
+
+extern "C" std::int32_t DllCanUnloadNow() { return qelcomm::control::LiveControls() == 0 ? 0 : 1; }

@@ -23,9 +23,15 @@ inline constexpr const char* kClassName = "Qel Comm 6 Control";
 // file given: 0, or SELFREG_E_TYPELIB / SELFREG_E_CLASS.
 QELCOMM_CONTROL_API std::int32_t RegisterServer(const std::string& moduleFile);
 QELCOMM_CONTROL_API std::int32_t UnregisterServer();
+// Controls of this module alive now (DllCanUnloadNow's answer).
+void NoteControlCreated();
+void NoteControlDestroyed();
+QELCOMM_CONTROL_API int LiveControls();
 
 }  // namespace qelcomm::control
 
 // The module's self-registration entry points, looked up by name.
 extern "C" QELCOMM_CONTROL_API std::int32_t DllRegisterServer();
 extern "C" QELCOMM_CONTROL_API std::int32_t DllUnregisterServer();
+// 0 (S_OK) when no control of the module is alive, else 1 (S_FALSE).
+extern "C" QELCOMM_CONTROL_API std::int32_t DllCanUnloadNow();

@@ -1,4 +1,5 @@
 // Self-registration of the Kelvad module in a temporary registry store.
+#include "kelvad_ctrl.h"
 #include "kelvad_register.h"
 
 #include "registry/registry.h"
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 using namespace kelvad;
@@ -72,6 +74,19 @@ TEST_F(KelvadRegisterTest, ATypeLibraryThatCannotBeRegisteredStopsBeforeAnyClass
     EXPECT_FALSE(reg::classKeyExists(std::string("CLSID\\") + kClassId));
     EXPECT_FALSE(reg::classKeyExists("KELVAD.KelvadCtrl.1"));
     EXPECT_FALSE(reg::classKeyExists(std::string("TypeLib\\") + kTypeLibId));
+}
+
+TEST_F(KelvadRegisterTest, TheModuleCanUnloadOnlyWithNoControlAlive)
+{
+    EXPECT_EQ(DllCanUnloadNow(), 0);
+    {
+        CKelvadCtrl first;
+        auto second = std::make_unique<CKelvadCtrl>();
+        EXPECT_EQ(DllCanUnloadNow(), 1);
+        second.reset();
+        EXPECT_EQ(DllCanUnloadNow(), 1);
+    }
+    EXPECT_EQ(DllCanUnloadNow(), 0);
 }
 
 }  // namespace

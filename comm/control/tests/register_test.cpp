@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 using namespace qelcomm::control;
@@ -88,6 +89,19 @@ TEST_F(RegisterTest, AModuleWithoutItsTypeLibraryRegistersNoClass)
     EXPECT_EQ(RegisterServer("/nonexistent/libqelcomm6_control.so"), std::int32_t(0x80040200u));
     EXPECT_FALSE(reg::classKeyExists(std::string("CLSID\\") + kClassId));
     EXPECT_FALSE(reg::classKeyExists("Qel.CommControl.1"));
+}
+
+TEST_F(RegisterTest, TheModuleCanUnloadOnlyWithNoControlAlive)
+{
+    EXPECT_EQ(DllCanUnloadNow(), 0);
+    {
+        CQelComm first;
+        auto second = std::make_unique<CQelComm>();
+        EXPECT_EQ(DllCanUnloadNow(), 1);
+        second.reset();
+        EXPECT_EQ(DllCanUnloadNow(), 1);
+    }
+    EXPECT_EQ(DllCanUnloadNow(), 0);
 }
 
 }  // namespace
