@@ -23,6 +23,8 @@ using lt::automation::Variant;
 namespace M = qelcomm::control::MemberId;
 namespace E = qelcomm::control::EventId;
 
+constexpr qint64 kLingerMs = 1000;
+
 volatile std::sig_atomic_t g_interrupted = 0;
 void onInterrupt(int) { g_interrupted = 1; }
 
@@ -167,6 +169,14 @@ int transferOn(qelcomm::control::CQelComm& c, const Options& o)
     c.Events().disconnect(cookie);
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
+    // Closing the port flushes its output. The transfer drained it, but on
+    // a pseudo-terminal drained only means handed to the other side, which
+    // may not have read our last answer yet (an ACK the sender waits for):
+    // give it a moment before the close.
+    QElapsedTimer linger;
+    linger.start();
+    while (linger.elapsed() < kLingerMs)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     Variant status;
     t.get(M::XferStatus, status);
     if (status.toInt32().value_or(-1) == 0)
