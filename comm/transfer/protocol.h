@@ -71,6 +71,8 @@ public:
     // Files, by the names prepare() settled on.
     virtual std::unique_ptr<FileSource> openSource(const std::string& path) = 0;
     virtual std::unique_ptr<FileSink> createSink(const std::string& path) = 0;
+    // The line's speed in bits per second, 0 when unknown.
+    virtual std::uint32_t lineBaud() { return 0; }
     // An existing file opened to append to, with its length; null when
     // there is none to resume.
     virtual std::unique_ptr<FileSink> appendSink(const std::string&, std::uint64_t& length)

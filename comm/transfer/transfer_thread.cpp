@@ -65,6 +65,8 @@ public:
     bool gone() const { return m_gone; }
     bool aborted() const { return m_gone || m_shared->abort; }
     void setPort(serial::Handle port) { m_port = port; }
+    void setBaud(std::uint32_t baud) { m_baud = baud; }
+    std::uint32_t lineBaud() override { return m_baud; }
 
     int readByte(std::uint32_t ms, bool abortable = true)
     {
@@ -211,6 +213,7 @@ public:
 private:
     std::shared_ptr<ThreadShared> m_shared;
     serial::Handle m_port = serial::INVALID_HANDLE_VALUE;
+    std::uint32_t m_baud = 0;
     bool m_gone = false;
     std::array<std::uint8_t, 4096> m_buffer{};
     std::size_t m_have = 0;
@@ -232,6 +235,7 @@ void runTransfer(std::shared_ptr<ThreadShared> shared)
         host.call(Cb_TransferFailed);
         return;
     }
+    host.setBaud(saved.BaudRate);
     serial::DCB dcb = saved;
     dcb.fOutX = dcb.fInX = false;
     dcb.fNull = false;

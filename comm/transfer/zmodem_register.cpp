@@ -7,7 +7,9 @@ namespace {
 
 std::unique_ptr<xfer::ByteMachine> makeZModem(xfer::ProtocolHost& host, int, bool sending)
 {
-    return std::make_unique<xfer::ZModem>(host, sending);
+    // The garbage limit grows with the line's speed.
+    const std::uint32_t baud = host.lineBaud();
+    return std::make_unique<xfer::ZModem>(host, sending, baud ? int(baud) : xfer::zm::kDefaultBaud);
 }
 
 const bool g_registered = [] {
