@@ -176,6 +176,35 @@ TEST_F(TransferCommands, ZmodemResumesAHalfWrittenFile)
     EXPECT_EQ(sha256(result), sha256(theirs.substr(0, from) + ours.substr(from)));
 }
 
+// The window's comm object watches for ZModem's start: "sz file" at the far
+// end downloads into the transfer folder (here the current one) unasked.
+TEST_F(TransferCommands, TheWindowReceivesWhatTheFarEndStartsWithSz)
+{
+    if (!xfer::hasProtocol(xfer::Protocol_ZModem))
+        GTEST_SKIP() << "this build has no ZModem";
+    const std::string data = randomData(20000, 6);
+    const std::string from = m_dir.file("from"), window = m_dir.file("window");
+    ::mkdir(from.c_str(), 0700);
+    ::mkdir(window.c_str(), 0700);
+    writeFile(from + "/log.txt", data);
+    SocatLine line(m_dir.path());
+    ASSERT_TRUE(line.ok());
+    QProcess term;
+    term.setWorkingDirectory(QString::fromStdString(window));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    term.setProcessEnvironment(env);
+    term.start(QELTERM_PATH, {"--port", QString::fromStdString(line.nearPath()), "--settings", "115200,n,8,1"});
+    ASSERT_TRUE(term.waitForStarted(5000));
+    pumpUntil([] { return false; }, 1500);  // the window is up and polls the port
+    Peer sz("sz", {"-q", "log.txt"}, line.farPath(), from);
+    const bool arrived = pumpUntil([&] { return readFile(window + "/log.txt") == data; }, 60000);
+    EXPECT_TRUE(arrived);
+    EXPECT_TRUE(sz.finish(20000)) << sz.log();
+    term.kill();
+    term.waitForFinished(3000);
+}
+
 TEST(TransferCommandLine, UsageErrorsExitWithTwo)
 {
     const std::vector<QStringList> bad = {
