@@ -20,12 +20,6 @@ int indexOf(const T (&values)[N], T value)
     return -1;
 }
 
-template <std::size_t N>
-int positionOf(const int (&ids)[N], int id)
-{
-    return indexOf(ids, id);
-}
-
 }  // namespace
 
 PortSettingsChoice currentPortSettingsChoice(QcHandle object)
@@ -61,10 +55,10 @@ PortSettingsChoice currentPortSettingsChoice(QcHandle object)
 
 std::string composePortSettings(const PortSettingsChoice& c)
 {
-    const int b = positionOf(kBaudIds, c.baud);
-    const int p = positionOf(kParityIds, c.parity);
-    const int d = positionOf(kDataBitsIds, c.dataBits);
-    const int st = positionOf(kStopBitsIds, c.stopBits);
+    const int b = indexOf(kBaudIds, c.baud);
+    const int p = indexOf(kParityIds, c.parity);
+    const int d = indexOf(kDataBitsIds, c.dataBits);
+    const int st = indexOf(kStopBitsIds, c.stopBits);
     char text[64];
     std::snprintf(text, sizeof text, "%ld,%c,%d,%s", long(kBauds[b >= 0 ? b : 3]), kParityLetters[p >= 0 ? p : 0],
                   d >= 0 ? d + 5 : 8, kStopBitsTexts[st >= 0 ? st : 0]);
@@ -74,7 +68,7 @@ std::string composePortSettings(const PortSettingsChoice& c)
 std::int32_t applyPortSettingsChoice(QcHandle object, const PortSettingsChoice& c)
 {
     const std::int32_t result = SetSettings(object, composePortSettings(c).c_str());
-    const int h = positionOf(kHandshakingIds, c.handshaking);
+    const int h = indexOf(kHandshakingIds, c.handshaking);
     SetHandshaking(object, kHandshakingValues[h >= 0 ? h : 2]);
     return result;
 }

@@ -14,7 +14,7 @@ namespace qelcomm {
 namespace {
 
 template <std::size_t N>
-QGroupBox* group(QDialog* dialog, const char* title, const int (&ids)[N], const QStringList& captions)
+QGroupBox* group(const char* title, const int (&ids)[N], const QStringList& captions)
 {
     auto* box = new QGroupBox(title);
     auto* layout = new QVBoxLayout(box);
@@ -25,7 +25,6 @@ QGroupBox* group(QDialog* dialog, const char* title, const int (&ids)[N], const 
         buttons->addButton(b, ids[i]);
         layout->addWidget(b);
     }
-    (void)dialog;
     return box;
 }
 
@@ -53,11 +52,11 @@ PortSettingsDialogBox::PortSettingsDialogBox(QcHandle object, QWidget* parent) :
     for (std::int32_t b : kBauds)
         bauds << QString::number(b);
     auto* grid = new QGridLayout;
-    grid->addWidget(group(this, "Baud", kBaudIds, bauds), 0, 0, 2, 1);
-    grid->addWidget(group(this, "Data bits", kDataBitsIds, {"5", "6", "7", "8"}), 0, 1);
-    grid->addWidget(group(this, "Parity", kParityIds, {"None", "Odd", "Even", "Mark", "Space"}), 0, 2);
-    grid->addWidget(group(this, "Stop bits", kStopBitsIds, {"1", "1.5", "2"}), 1, 1);
-    grid->addWidget(group(this, "Handshaking", kHandshakingIds, {"XonXoff", "Hardware", "None"}), 1, 2);
+    grid->addWidget(group("Baud", kBaudIds, bauds), 0, 0, 2, 1);
+    grid->addWidget(group("Data bits", kDataBitsIds, {"5", "6", "7", "8"}), 0, 1);
+    grid->addWidget(group("Parity", kParityIds, {"None", "Odd", "Even", "Mark", "Space"}), 0, 2);
+    grid->addWidget(group("Stop bits", kStopBitsIds, {"1", "1.5", "2"}), 1, 1);
+    grid->addWidget(group("Handshaking", kHandshakingIds, {"XonXoff", "Hardware", "None"}), 1, 2);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     buttons->button(QDialogButtonBox::Ok)->setObjectName(QString::number(kIdOk));
     buttons->button(QDialogButtonBox::Cancel)->setObjectName(QString::number(kIdCancel));
