@@ -4,11 +4,14 @@
 #include "pty_pair.h"
 #include "pump.h"
 #include "win/win.h"
+#include "automation/automation.h"
 #include "qelcomm_terminal.h"
 #include "terminal_registry.h"
 #include "terminal_view.h"
 
 #include <QClipboard>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QImage>
 #include <QScrollBar>
@@ -98,6 +101,27 @@ TEST_F(ViewTest, ADisabledObjectTakesNoKeys)
     win::enableWindow(m_object, true);
     QTest::keyClicks(m_view.get(), "y");
     EXPECT_EQ(m_pty.receive(1, 3000), "y");
+}
+
+TEST_F(ViewTest, TheWindowFontSetsTheCells)
+{
+    lt::automation::FontDesc big;  // "Terminal", which this machine may not have
+    big.size = 240000;
+    win::sendMessage(m_object, win::WM_SETFONT, reinterpret_cast<win::WParam>(&big), 1);
+    TerminalView other(m_object);
+    EXPECT_NEAR(other.font().pointSizeF(), 24.0, 0.1);
+    EXPECT_TRUE(QFontInfo(other.font()).fixedPitch());
+    EXPECT_GT(other.cellSize().height(), m_view->cellSize().height());
+
+    // A change reaches the view at its next repaint.
+    lt::automation::FontDesc small = big;
+    small.size = 80000;
+    small.italic = true;
+    win::sendMessage(m_object, win::WM_SETFONT, reinterpret_cast<win::WParam>(&small), 1);
+    other.flushRepaint();
+    EXPECT_NEAR(other.font().pointSizeF(), 8.0, 0.1);
+    EXPECT_TRUE(other.font().italic());
+    EXPECT_LT(other.cellSize().height(), QFontMetrics(QFont(other.font().family(), 24)).height());
 }
 
 TEST_F(ViewTest, WhatTheFarEndDrawsIsTheScreen)

@@ -4,9 +4,11 @@
 #include "cp437.h"
 #include "terminal_registry.h"
 #include "win/win.h"
+#include "automation/automation.h"
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -62,13 +64,7 @@ std::optional<Key> keyOf(const QKeyEvent* e)
 TerminalView::TerminalView(QcHandle object, QWidget* parent)
     : QAbstractScrollArea(parent), m_object(object), m_terminal(terminalOf(object))
 {
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setStyleHint(QFont::TypeWriter);
-    setFont(font);
-    const QFontMetrics fm(font);
-    m_cellWidth = std::max(1, fm.horizontalAdvance(QLatin1Char('x')));
-    m_cellHeight = std::max(1, fm.height());
-    m_ascent = fm.ascent();
+    applyWindowFont();
     setFocusPolicy(Qt::StrongFocus);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     viewport()->setCursor(Qt::IBeamCursor);
@@ -116,8 +112,48 @@ CellPos TerminalView::cellAt(QPoint p) const
     return c;
 }
 
+void TerminalView::applyWindowFont()
+{
+    // The font the control handed to the object's window (WM_SETFONT), else
+    // the system's fixed font. A face that does not exist here, or is not
+    // fixed-pitch, is replaced by the fixed font at the same size, since
+    // the screen is a grid of equal cells.
+    const auto* desc = reinterpret_cast<const lt::automation::FontDesc*>(win::sendMessage(m_object, win::WM_GETFONT, 0, 0));
+    const std::string key = desc ? desc->name + "/" + std::to_string(desc->size) + "/" + std::to_string(desc->weight) +
+                                       (desc->italic ? "i" : "") + (desc->underline ? "u" : "") +
+                                       (desc->strikethrough ? "s" : "")
+                                 : std::string();
+    if (m_fontApplied && key == m_fontKey)
+        return;
+    m_fontApplied = true;
+    m_fontKey = key;
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    if (desc) {
+        QFont wanted(QString::fromLatin1(desc->name.c_str()));
+        wanted.setStyleHint(QFont::TypeWriter);
+        wanted.setFixedPitch(true);
+        if (QFontInfo(wanted).fixedPitch())
+            font = wanted;
+        if (desc->size > 0)
+            font.setPointSizeF(desc->size / 10000.0);
+        font.setWeight(QFont::Weight(std::clamp<int>(desc->weight / 10 * 10, 100, 900)));
+        font.setItalic(desc->italic);
+        font.setUnderline(desc->underline);
+        font.setStrikeOut(desc->strikethrough);
+    }
+    font.setStyleHint(QFont::TypeWriter);
+    setFont(font);
+    const QFontMetrics fm(font);
+    m_cellWidth = std::max(1, fm.horizontalAdvance(QLatin1Char('x')));
+    m_cellHeight = std::max(1, fm.height());
+    m_ascent = fm.ascent();
+    updateGeometry();
+    viewport()->update();
+}
+
 void TerminalView::flushRepaint()
 {
+    applyWindowFont();
     if (!m_terminal)
         return;
     int first, last;

@@ -11,6 +11,7 @@
 #include <QAbstractScrollArea>
 
 #include <memory>
+#include <string>
 
 namespace qelcomm::terminal {
 
@@ -46,6 +47,8 @@ protected:
 
 private:
     void syncScrollBars();
+    // Takes the font of the object's window when it changed.
+    void applyWindowFont();
     void applyAutoSize();
     bool handleViewKey(QKeyEvent* e);
 
@@ -58,6 +61,8 @@ private:
     CellPos m_dragAnchor;  // where the press put the anchor; the end follows the mouse
     std::int32_t m_appliedAutoSize = -1;
     QSize m_appliedSize;
+    std::string m_fontKey;  // the window font last applied
+    bool m_fontApplied = false;
 };
 
 }  // namespace qelcomm::terminal
