@@ -331,6 +331,35 @@ TEST(XmodemSender, EotRepeatsAndNoStartCancels)
     EXPECT_EQ(idle.messages.back(), "Receiver never initiated transfer, cancelling...");
 }
 
+// The files of a batch were all acknowledged; the closing empty header
+// going unanswered leaves the transfer a success.
+TEST(YmodemSender, UnansweredClosingHeaderKeepsTheBatchWhole)
+{
+    FakeHost host;
+    host.files["f"] = "abc";
+    host.sendQueue = {"f"};
+    XyModem tx(host, Protocol_YModem, true);
+    tx.start();
+    tx.feed('C');
+    ASSERT_EQ(host.take()[1], 0);  // the header block
+    tx.feed(ACK);
+    tx.feed('C');
+    ASSERT_EQ(host.take()[1], 1);
+    tx.feed(ACK);
+    EXPECT_EQ(host.take(), bytes({EOT}));
+    tx.feed(ACK);
+    EXPECT_EQ(host.events.back(), "end ok");
+    tx.feed('C');
+    const auto closing = host.take();
+    ASSERT_EQ(closing.size(), 133u);
+    EXPECT_EQ(closing[3], 0) << "an empty name";
+    for (int i = 0; i < 200 && !tx.done(); ++i)
+        tx.timeout();
+    ASSERT_TRUE(tx.done());
+    EXPECT_EQ(tx.result(), 0);
+    EXPECT_FALSE(host.cancelled);
+}
+
 TEST(XmodemReceiver, GarbledNumberAndBadCheckAreNaked)
 {
     FakeHost host;
