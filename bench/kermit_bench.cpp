@@ -4,81 +4,25 @@
 //
 // Usage: kermit_bench [megabytes]
 #include "pty_pair.h"
+#include "transfer_bench.h"
 #include "qelcomm.h"
 #include "temp_dir.h"
 #include "transfer_engine.h"
 #include "xymodem.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
-#include <QProcess>
-#include <QTimer>
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 
-using Clock = std::chrono::steady_clock;
+using namespace bench;
 
 namespace {
-
-void runFor(int ms, const std::function<bool()>& done)
-{
-    QEventLoop loop;
-    QTimer check, limit;
-    QObject::connect(&check, &QTimer::timeout, [&] {
-        if (done())
-            loop.quit();
-    });
-    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-    check.start(5);
-    limit.setSingleShot(true);
-    limit.start(ms);
-    if (!done())
-        loop.exec();
-}
-
-void startChild(QProcess& p, const QStringList& command, const std::string& cwd, const std::string& stdioTty)
-{
-    p.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-    p.setWorkingDirectory(QString::fromStdString(cwd));
-    if (stdioTty.empty()) {
-        p.setStandardInputFile(QProcess::nullDevice());
-        p.setStandardOutputFile(QProcess::nullDevice());
-    } else {
-        p.setStandardInputFile(QString::fromStdString(stdioTty));
-        p.setStandardOutputFile(QString::fromStdString(stdioTty));
-    }
-    p.setStandardErrorFile(QProcess::nullDevice());
-    p.start(command.front(), command.mid(1));
-    p.waitForStarted(5000);
-}
-
-bool finished(QProcess& p, int ms)
-{
-    runFor(ms, [&] { return p.state() == QProcess::NotRunning; });
-    if (p.state() != QProcess::NotRunning) {
-        p.kill();
-        p.waitForFinished(2000);
-        return false;
-    }
-    return p.exitCode() == 0;
-}
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 QStringList ckermit(const std::string& line, const std::string& action)
 {
@@ -86,13 +30,6 @@ QStringList ckermit(const std::string& line, const std::string& action)
             QString::fromStdString("set carrier-watch off, set flow none, set file names literal, "
                                    "set file type binary, set transfer mode manual, set file patterns off, "
                                    + action + ", exit")};
-}
-
-double seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
-
-void report(const char* what, double s, bool ok, std::size_t bytes)
-{
-    std::printf("%-34s %8.2f s  %8.1f KB/s  %s\n", what, s, bytes / 1024.0 / s, ok ? "ok" : "FAILED");
 }
 
 }  // namespace

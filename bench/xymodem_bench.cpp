@@ -6,6 +6,7 @@
 //
 // Usage: xymodem_bench [megabytes]   (default 2)
 #include "line_fixture.h"
+#include "transfer_bench.h"
 #include "transfer_engine.h"
 #include "xymodem.h"
 
@@ -16,17 +17,13 @@
 #include <cstdlib>
 #include <sys/stat.h>
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::report;
+using bench::seconds;
 using namespace xfertest;
 
 namespace {
 
-double seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
-
-void report(const char* what, double s, bool ok, std::size_t bytes)
-{
-    std::printf("%-26s %8.2f s  %8.1f KB/s  %s\n", what, s, bytes / 1024.0 / s, ok ? "ok" : "FAILED");
-}
 
 // XModem keeps the fill of its last block.
 bool sameData(const std::string& got, const std::string& sent, bool padded)
