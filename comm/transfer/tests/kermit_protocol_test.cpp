@@ -2,6 +2,7 @@
 // scripted far ends for the sender's and the receiver's states, and our
 // sender against our receiver.
 #include "kermit.h"
+#include "mem_files.h"
 
 #include <gtest/gtest.h>
 
@@ -13,42 +14,13 @@
 using namespace xfer;
 using namespace xfer::kermit;
 
+using xfertest::MemSink;
+using xfertest::MemSource;
+
 namespace {
 
 std::string str(const std::vector<std::uint8_t>& v) { return std::string(v.begin(), v.end()); }
 const std::uint8_t* u8(const std::string& s) { return reinterpret_cast<const std::uint8_t*>(s.data()); }
-
-class MemSource : public FileSource {
-public:
-    explicit MemSource(std::string d) : m_data(std::move(d)) {}
-    std::uint64_t size() const override { return m_data.size(); }
-    std::size_t read(std::uint8_t* b, std::size_t n) override
-    {
-        n = std::min(n, m_data.size() - m_pos);
-        std::copy_n(m_data.begin() + long(m_pos), n, b);
-        m_pos += n;
-        return n;
-    }
-
-private:
-    std::string m_data;
-    std::size_t m_pos = 0;
-};
-
-class MemSink : public FileSink {
-public:
-    MemSink(std::string* d, bool* closed) : m_data(d), m_closed(closed) {}
-    bool write(const std::uint8_t* b, std::size_t n) override
-    {
-        m_data->append(reinterpret_cast<const char*>(b), n);
-        return true;
-    }
-    bool close() override { return *m_closed = true; }
-
-private:
-    std::string* m_data;
-    bool* m_closed;
-};
 
 // Files in memory, every report recorded; the sender's queue behaves like
 // the engine's: prepare takes the next name, an empty one when none is left.

@@ -2,6 +2,7 @@
 // values, two protocol machines talking to each other, and scripted far
 // ends for the failure paths.
 #include "fake_host.h"
+#include "mem_files.h"
 #include "xymodem.h"
 
 #include <gtest/gtest.h>
@@ -13,39 +14,6 @@ using namespace xfer;
 using xfertest::FakeHost;
 
 namespace xfertest {
-
-namespace {
-class MemSource : public FileSource {
-public:
-    explicit MemSource(std::string d) : m_data(std::move(d)) {}
-    std::uint64_t size() const override { return m_data.size(); }
-    std::size_t read(std::uint8_t* b, std::size_t n) override
-    {
-        n = std::min(n, m_data.size() - m_pos);
-        std::copy_n(m_data.begin() + long(m_pos), n, b);
-        m_pos += n;
-        return n;
-    }
-
-private:
-    std::string m_data;
-    std::size_t m_pos = 0;
-};
-
-class MemSink : public FileSink {
-public:
-    explicit MemSink(std::string* d) : m_data(d) {}
-    bool write(const std::uint8_t* b, std::size_t n) override
-    {
-        m_data->append(reinterpret_cast<const char*>(b), n);
-        return true;
-    }
-    bool close() override { return true; }
-
-private:
-    std::string* m_data;
-};
-}  // namespace
 
 std::unique_ptr<FileSource> FakeHost::openSource(const std::string& path)
 {

@@ -2,6 +2,7 @@
 // as lrzsz writes them), the receiver and the sender driven by scripted far
 // ends, and the two machines talking to each other.
 #include "xmodem_frame.h"
+#include "mem_files.h"
 #include "zmodem.h"
 
 #include <gtest/gtest.h>
@@ -13,42 +14,14 @@
 using namespace xfer;
 using namespace xfer::zm;
 
+using xfertest::MemSink;
+using xfertest::MemSource;
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-class MemSource : public FileSource {
-public:
-    explicit MemSource(std::string d) : m_data(std::move(d)) {}
-    std::uint64_t size() const override { return m_data.size(); }
-    std::size_t read(std::uint8_t* b, std::size_t n) override
-    {
-        n = std::min(n, m_data.size() - m_pos);
-        std::copy_n(m_data.begin() + long(m_pos), n, b);
-        m_pos += n;
-        return n;
-    }
-
-private:
-    std::string m_data;
-    std::size_t m_pos = 0;
-};
-
-class MemSink : public FileSink {
-public:
-    explicit MemSink(std::string* d) : m_data(d) {}
-    bool write(const std::uint8_t* b, std::size_t n) override
-    {
-        m_data->append(reinterpret_cast<const char*>(b), n);
-        return true;
-    }
-    bool close() override { return true; }
-
-private:
-    std::string* m_data;
-};
 
 // Files in memory, everything written kept, every message recorded.
 class Host : public ProtocolHost {
