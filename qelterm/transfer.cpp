@@ -44,13 +44,25 @@ public:
     {
         switch (dispid) {
         case E::PrepareFile:
-        case E::StartFile: m_name = baseName(text(m_sending ? M::XferSourceFilename : M::XferDestFilename)); break;
+        case E::StartFile:
+            m_name = baseName(text(m_sending ? M::XferSourceFilename : M::XferDestFilename));
+            m_aborted = false;
+            break;
         case E::TransferBlock:
             if (m_tty)
                 drawBar();
             break;
-        case E::FinishFile: endFile(""); break;
-        case E::AbortFile: endFile(text(M::XferMessage)); break;
+        // An aborted file ends with AbortFile and then FinishFile: its line
+        // is already out.
+        case E::FinishFile:
+            if (!m_aborted)
+                endFile("");
+            m_aborted = false;
+            break;
+        case E::AbortFile:
+            endFile(text(M::XferMessage));
+            m_aborted = true;
+            break;
         default: break;
         }
     }
@@ -107,6 +119,7 @@ private:
     bool m_sending;
     bool m_tty;
     std::string m_name;
+    bool m_aborted = false;
     QElapsedTimer m_redraw;
 };
 

@@ -146,6 +146,8 @@ TEST_F(TransferCommands, AReceiverThatCancelsFailsWithItsMessage)
     const Outcome r = send.finish(30000);
     EXPECT_EQ(r.code, qelterm::kTransferFailed);
     EXPECT_NE(r.err.find("qelterm: transfer failed: Receiver canceled\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("f: 0 bytes, aborted: Receiver canceled\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("done"), std::string::npos) << "an aborted file has one line: " << r.err;
 }
 
 TEST_F(TransferCommands, ZmodemResumesAHalfWrittenFile)
