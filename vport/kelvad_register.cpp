@@ -42,11 +42,7 @@ std::vector<reg::ClassEntry> classEntries(const std::string& module)
 
 std::int32_t RegisterServer(const std::string& moduleFile)
 {
-    if (!reg::registerTypeLibrary(kTypeLibId, "1.0", "KelvadLib", moduleFile))
-        return reg::SELFREG_E_TYPELIB;
-    if (!reg::writeClassEntries(classEntries(moduleFile)))
-        return reg::SELFREG_E_CLASS;
-    return reg::S_OK;
+    return reg::registerServer(kTypeLibId, "KelvadLib", moduleFile, classEntries(moduleFile));
 }
 
 void NoteControlCreated() { ++g_liveControls; }
@@ -55,13 +51,8 @@ int LiveControls() { return g_liveControls.load(); }
 
 std::int32_t UnregisterServer()
 {
-    if (!reg::unregisterTypeLibrary(kTypeLibId, "1.0"))
-        return reg::SELFREG_E_TYPELIB;
-    const std::vector<std::string> keys = {kProgId, kPropPageProgId, std::string("CLSID\\") + kClassId,
-                                           std::string("CLSID\\") + kPropPageId};
-    if (!reg::removeClassKeys(keys))
-        return reg::SELFREG_E_CLASS;
-    return reg::S_OK;
+    return reg::unregisterServer(kTypeLibId, {kProgId, kPropPageProgId, std::string("CLSID\\") + kClassId,
+                                              std::string("CLSID\\") + kPropPageId});
 }
 
 }  // namespace kelvad

@@ -70,11 +70,7 @@ std::vector<std::string> classKeys()
 
 std::int32_t RegisterServer(const std::string& moduleFile)
 {
-    if (!reg::registerTypeLibrary(kTypeLibId, "1.0", "QelComm6 Control Library", moduleFile))
-        return reg::SELFREG_E_TYPELIB;
-    if (!reg::writeClassEntries(classEntries(moduleFile)))
-        return reg::SELFREG_E_CLASS;
-    return reg::S_OK;
+    return reg::registerServer(kTypeLibId, "QelComm6 Control Library", moduleFile, classEntries(moduleFile));
 }
 
 void NoteControlCreated() { ++g_liveControls; }
@@ -83,11 +79,7 @@ int LiveControls() { return g_liveControls.load(); }
 
 std::int32_t UnregisterServer()
 {
-    if (!reg::unregisterTypeLibrary(kTypeLibId, "1.0"))
-        return reg::SELFREG_E_TYPELIB;
-    if (!reg::removeClassKeys(classKeys()))
-        return reg::SELFREG_E_CLASS;
-    return reg::S_OK;
+    return reg::unregisterServer(kTypeLibId, classKeys());
 }
 
 }  // namespace qelcomm::control

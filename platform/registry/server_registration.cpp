@@ -88,4 +88,19 @@ bool unregisterTypeLibrary(const std::string& guid, const std::string& version)
     return true;
 }
 
+HRESULT registerServer(const std::string& typeLibId, const std::string& typeLibName, const std::string& moduleFile,
+                       const std::vector<ClassEntry>& entries)
+{
+    if (!registerTypeLibrary(typeLibId, "1.0", typeLibName, moduleFile))
+        return SELFREG_E_TYPELIB;
+    return writeClassEntries(entries) ? S_OK : SELFREG_E_CLASS;
+}
+
+HRESULT unregisterServer(const std::string& typeLibId, const std::vector<std::string>& classKeys)
+{
+    if (!unregisterTypeLibrary(typeLibId, "1.0"))
+        return SELFREG_E_TYPELIB;
+    return removeClassKeys(classKeys) ? S_OK : SELFREG_E_CLASS;
+}
+
 }  // namespace lt::registry

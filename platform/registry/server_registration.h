@@ -44,4 +44,10 @@ bool registerTypeLibrary(const std::string& guid, const std::string& version, co
 // Removes that version; false when it was not registered.
 bool unregisterTypeLibrary(const std::string& guid, const std::string& version);
 
+// A whole module's registration with its result code: the type library
+// first (SELFREG_E_TYPELIB), then the class entries (SELFREG_E_CLASS).
+HRESULT registerServer(const std::string& typeLibId, const std::string& typeLibName, const std::string& moduleFile,
+                       const std::vector<ClassEntry>& entries);
+HRESULT unregisterServer(const std::string& typeLibId, const std::vector<std::string>& classKeys);
+
 }  // namespace lt::registry

@@ -4,7 +4,7 @@
 
 #include "registry/registry.h"
 #include "registry/server_registration.h"
-#include "temp_dir.h"
+#include "registry/tests/temp_registry.h"
 
 #include <gtest/gtest.h>
 
@@ -17,49 +17,30 @@ namespace reg = lt::registry;
 
 namespace {
 
-std::string valueOf(const std::string& key, const std::string& name = "")
-{
-    reg::HKEY k = 0;
-    if (reg::RegOpenKeyExA(reg::HKEY_CLASSES_ROOT, key, 0, reg::KEY_READ, &k) != reg::ERROR_SUCCESS)
-        return "<no key>";
-    unsigned char data[512] = {};
-    reg::DWORD size = sizeof data, type = 0;
-    const auto result = reg::RegQueryValueExA(k, name, &type, data, &size);
-    reg::RegCloseKey(k);
-    return result == reg::ERROR_SUCCESS ? std::string(reinterpret_cast<char*>(data)) : "<no value>";
-}
-
-class KelvadRegisterTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        setenv("LINTREL_REGISTRY_DIR", m_store.path().c_str(), 1);
-        setenv("XDG_DATA_HOME", m_data.path().c_str(), 1);
-    }
-    testsupport::TempDir m_store, m_data;
-};
+using KelvadRegisterTest = testsupport::TempRegistryTest;
+using testsupport::classValue;
 
 TEST_F(KelvadRegisterTest, RoundTripWritesAndRemovesTheControlAndItsPage)
 {
     ASSERT_EQ(DllRegisterServer(), 0);
     const std::string control = std::string("CLSID\\") + kClassId;
     const std::string page = std::string("CLSID\\") + kPropPageId;
-    EXPECT_EQ(valueOf("KELVAD.KelvadCtrl.1"), "Virtual Serial Port Control");
-    EXPECT_EQ(valueOf("KELVAD.KelvadCtrl.1\\CLSID"), kClassId);
-    EXPECT_EQ(valueOf(control), "Virtual Serial Port Control");
-    EXPECT_EQ(valueOf(control + "\\ProgID"), "KELVAD.KelvadCtrl.1");
-    const std::string module = valueOf(control + "\\InprocServer32");
+    EXPECT_EQ(classValue("KELVAD.KelvadCtrl.1"), "Virtual Serial Port Control");
+    EXPECT_EQ(classValue("KELVAD.KelvadCtrl.1\\CLSID"), kClassId);
+    EXPECT_EQ(classValue(control), "Virtual Serial Port Control");
+    EXPECT_EQ(classValue(control + "\\ProgID"), "KELVAD.KelvadCtrl.1");
+    const std::string module = classValue(control + "\\InprocServer32");
     EXPECT_NE(module.find("libkelvad.so"), std::string::npos) << module;
-    EXPECT_EQ(valueOf(control + "\\InprocServer32", "ThreadingModel"), "Apartment");
-    EXPECT_EQ(valueOf(control + "\\ToolboxBitmap32"), module + ", 1");
-    EXPECT_EQ(valueOf(control + "\\MiscStatus\\1"), "132241");  // 0x00020491
+    EXPECT_EQ(classValue(control + "\\InprocServer32", "ThreadingModel"), "Apartment");
+    EXPECT_EQ(classValue(control + "\\ToolboxBitmap32"), module + ", 1");
+    EXPECT_EQ(classValue(control + "\\MiscStatus\\1"), "132241");  // 0x00020491
     EXPECT_FALSE(reg::classKeyExists(control + "\\Insertable"));
-    EXPECT_EQ(valueOf(control + "\\TypeLib"), kTypeLibId);
-    EXPECT_EQ(valueOf(control + "\\Version"), "1.0");
-    EXPECT_EQ(valueOf(std::string("TypeLib\\") + kTypeLibId + "\\1.0"), "KelvadLib");
-    EXPECT_EQ(valueOf(page), "Virtual Serial Port Property Page");
-    EXPECT_EQ(valueOf(page + "\\ProgID"), "KELVAD.KelvadPropPage.1");
-    EXPECT_EQ(valueOf("KELVAD.KelvadPropPage.1\\CLSID"), kPropPageId);
+    EXPECT_EQ(classValue(control + "\\TypeLib"), kTypeLibId);
+    EXPECT_EQ(classValue(control + "\\Version"), "1.0");
+    EXPECT_EQ(classValue(std::string("TypeLib\\") + kTypeLibId + "\\1.0"), "KelvadLib");
+    EXPECT_EQ(classValue(page), "Virtual Serial Port Property Page");
+    EXPECT_EQ(classValue(page + "\\ProgID"), "KELVAD.KelvadPropPage.1");
+    EXPECT_EQ(classValue("KELVAD.KelvadPropPage.1\\CLSID"), kPropPageId);
 
     ASSERT_EQ(DllUnregisterServer(), 0);
     for (const std::string& key : {std::string("KELVAD.KelvadCtrl.1"), std::string("KELVAD.KelvadPropPage.1"), control,
