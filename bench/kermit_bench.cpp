@@ -3,6 +3,7 @@
 // same pair for comparison. Prints one line per run and the ratios.
 //
 // Usage: kermit_bench [megabytes]
+#include "line_fixture.h"
 #include "pty_pair.h"
 #include "transfer_bench.h"
 #include "qelcomm.h"
@@ -12,15 +13,13 @@
 
 #include <QCoreApplication>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <random>
 #include <string>
 #include <sys/stat.h>
 
 using namespace bench;
+using namespace xfertest;
 
 namespace {
 
@@ -43,29 +42,15 @@ int main(int argc, char** argv)
     testsupport::TempDir dir;
     for (const char* sub : {"from", "into", "back"})
         ::mkdir(dir.file(sub).c_str(), 0700);
-    std::string data(size, '\0');
-    std::mt19937 gen(1);
-    for (char& c : data)
-        c = char(gen() & 0xFF);
-    std::ofstream(dir.file("from/payload"), std::ios::binary) << data;
+    const std::string data = randomData(size, 1);
+    writeFile(dir.file("from/payload"), data);
 
-    QProcess socat;
-    socat.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-    const std::string nearPath = dir.file("near"), farPath = dir.file("far");
-    socat.start("socat", {"pty,raw,echo=0,link=" + QString::fromStdString(nearPath),
-                          "pty,raw,echo=0,link=" + QString::fromStdString(farPath)});
-    struct stat st;
-    runFor(5000, [&] { return ::stat(nearPath.c_str(), &st) == 0 && ::stat(farPath.c_str(), &st) == 0; });
-
+    SocatLine line(dir.path());
+    const std::string nearPath = line.nearPath(), farPath = line.farPath();
     testsupport::PortsMap ports;
-    ports.map(61, nearPath);
-    QcHandle o = CreateCommObject(0);
-    SetCommPort(o, 61);
-    SetSettings(o, "115200,n,8,1");
-    if (SetPortOpen(o, 1) != 1) {
-        std::fprintf(stderr, "cannot open the line\n");
+    const QcHandle o = line.ok() ? openOnLine(ports, nearPath, 61) : 0;
+    if (!o)
         return 1;
-    }
     SetProtocol(o, xfer::Protocol_Kermit);
     std::printf("Kermit, %zu MB of random data over a pseudo-terminal pair\n", megabytes);
 
@@ -124,7 +109,5 @@ int main(int argc, char** argv)
         std::printf("ratio kermit -> ours  / %s: %.2f\n", labels[i], oursReceive / reference[i]);
     }
 
-    socat.terminate();
-    socat.waitForFinished(3000);
     return 0;
 }

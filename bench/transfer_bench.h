@@ -1,6 +1,10 @@
 // What the transfer benchmarks share: waiting with the event loop running,
-// starting and ending peer programs, timing and printing a run.
+// starting and ending peer programs, the comm object on the line, timing
+// and printing a run.
 #pragma once
+
+#include "pty_pair.h"
+#include "qelcomm.h"
 
 #include <QEventLoop>
 #include <QProcess>
@@ -9,9 +13,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <sys/prctl.h>
 
@@ -62,12 +64,20 @@ inline bool finished(QProcess& p, int ms)
     return p.exitCode() == 0;
 }
 
-inline std::string readFile(const std::string& path)
+// A comm object on path (mapped to COM<com>) at 115200 baud, open; 0 when
+// the port does not open.
+inline QcHandle openOnLine(testsupport::PortsMap& ports, const std::string& path, int com)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    ports.map(com, path);
+    QcHandle o = CreateCommObject(0);
+    SetCommPort(o, com);
+    SetSettings(o, "115200,n,8,1");
+    if (SetPortOpen(o, 1) != 1) {
+        std::fprintf(stderr, "cannot open the line\n");
+        DestroyCommObject(o);
+        return 0;
+    }
+    return o;
 }
 
 inline double seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }

@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 
 using bench::Clock;
+using bench::openOnLine;
 using bench::report;
 using bench::seconds;
 using namespace xfertest;
@@ -58,14 +59,9 @@ int main(int argc, char** argv)
         return 1;
     }
     testsupport::PortsMap ports;
-    ports.map(62, line.nearPath());
-    QcHandle o = CreateCommObject(0);
-    SetCommPort(o, 62);
-    SetSettings(o, "115200,n,8,1");
-    if (SetPortOpen(o, 1) != 1) {
-        std::fprintf(stderr, "cannot open the line\n");
+    const QcHandle o = openOnLine(ports, line.nearPath(), 62);
+    if (!o)
         return 1;
-    }
     std::printf("%zu MB of random data over a pseudo-terminal line\n", megabytes);
 
     const Family families[] = {

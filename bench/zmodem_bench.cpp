@@ -3,6 +3,7 @@
 // Prints one line per run and the ratios.
 //
 // Usage: zmodem_bench [megabytes]   (10 by default)
+#include "line_fixture.h"
 #include "pty_pair.h"
 #include "transfer_bench.h"
 #include "qelcomm.h"
@@ -12,15 +13,13 @@
 
 #include <QCoreApplication>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <random>
 #include <string>
 #include <sys/stat.h>
 
 using namespace bench;
+using namespace xfertest;
 
 namespace {
 
@@ -43,29 +42,15 @@ int main(int argc, char** argv)
     testsupport::TempDir dir;
     for (const char* sub : {"from", "into", "back", "ref1", "ref2"})
         ::mkdir(dir.file(sub).c_str(), 0700);
-    std::string data(size, '\0');
-    std::mt19937 gen(1);
-    for (char& c : data)
-        c = char(gen() & 0xFF);
-    std::ofstream(dir.file("from/payload"), std::ios::binary) << data;
+    const std::string data = randomData(size, 1);
+    writeFile(dir.file("from/payload"), data);
 
-    QProcess socat;
-    socat.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-    const std::string nearPath = dir.file("near"), farPath = dir.file("far");
-    socat.start("socat", {"pty,raw,echo=0,link=" + QString::fromStdString(nearPath),
-                          "pty,raw,echo=0,link=" + QString::fromStdString(farPath)});
-    struct stat st;
-    runFor(5000, [&] { return ::stat(nearPath.c_str(), &st) == 0 && ::stat(farPath.c_str(), &st) == 0; });
-
+    SocatLine line(dir.path());
+    const std::string nearPath = line.nearPath(), farPath = line.farPath();
     testsupport::PortsMap ports;
-    ports.map(62, nearPath);
-    QcHandle o = CreateCommObject(0);
-    SetCommPort(o, 62);
-    SetSettings(o, "115200,n,8,1");
-    if (SetPortOpen(o, 1) != 1) {
-        std::fprintf(stderr, "cannot open the line\n");
+    const QcHandle o = line.ok() ? openOnLine(ports, nearPath, 62) : 0;
+    if (!o)
         return 1;
-    }
     SetProtocol(o, xfer::Protocol_ZModem);
     std::printf("ZModem, %zu MB of random data over a pseudo-terminal pair\n", megabytes);
 
@@ -121,7 +106,5 @@ int main(int argc, char** argv)
     std::printf("ratio ours -> rz / sz -> rz: %.2f\n", oursSend / reference[0]);
     std::printf("ratio sz -> ours / sz (via socat) -> rz: %.2f\n", oursReceive / reference[1]);
 
-    socat.terminate();
-    socat.waitForFinished(3000);
     return 0;
 }
