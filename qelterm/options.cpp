@@ -82,6 +82,33 @@ const char* const kUsage =
 
 namespace {
 
+// The options every windowless command takes: --help, --port, --settings.
+enum class Common { NotCommon, Taken, Help, Error };
+Common commonOption(const std::vector<std::string>& args, std::size_t& i, Options& o, std::string& error)
+{
+    const std::string& a = args[i];
+    const bool hasValue = i + 1 < args.size();
+    if (a == "--help" || a == "-h") {
+        o.mode = Options::Mode::Help;
+        return Common::Help;
+    }
+    if (a == "--port") {
+        if (hasValue && !(o.port = args[++i]).empty())
+            return Common::Taken;
+        error = "--port needs a port name or device path";
+        return Common::Error;
+    }
+    if (a == "--settings") {
+        if (hasValue) {
+            o.settings = args[++i];
+            return Common::Taken;
+        }
+        error = "--settings needs a settings text such as 9600,n,8,1";
+        return Common::Error;
+    }
+    return Common::NotCommon;
+}
+
 ParseResult parseDial(const std::vector<std::string>& args)
 {
     Options o;
@@ -91,19 +118,17 @@ ParseResult parseDial(const std::vector<std::string>& args)
         return !s.empty() && s.size() <= 9 && s.find_first_not_of("0123456789") == std::string::npos;
     };
     for (std::size_t i = 1; i < args.size(); ++i) {
+        std::string error;
+        const Common c = commonOption(args, i, o, error);
+        if (c == Common::Help)
+            return {o, {}};
+        if (c == Common::Error)
+            return fail(error);
+        if (c == Common::Taken)
+            continue;
         const std::string& a = args[i];
         const bool hasValue = i + 1 < args.size();
-        if (a == "--help" || a == "-h") {
-            o.mode = Options::Mode::Help;
-            return {o, {}};
-        } else if (a == "--port") {
-            if (!hasValue || (o.port = args[++i]).empty())
-                return fail("--port needs a port name or device path");
-        } else if (a == "--settings") {
-            if (!hasValue)
-                return fail("--settings needs a settings text such as 9600,n,8,1");
-            o.settings = args[++i];
-        } else if (a == "--modem") {
+        if (a == "--modem") {
             if (!hasValue || !digits(args[i + 1]))
                 return fail("--modem needs an entry number");
             o.modem = std::atoi(args[++i].c_str());
@@ -133,19 +158,17 @@ ParseResult parseTransfer(const std::vector<std::string>& args)
     o.mode = sending ? Options::Mode::Send : Options::Mode::Receive;
     auto fail = [](const std::string& text) { return ParseResult{{}, text, kTransferUsage}; };
     for (std::size_t i = 1; i < args.size(); ++i) {
+        std::string error;
+        const Common c = commonOption(args, i, o, error);
+        if (c == Common::Help)
+            return {o, {}};
+        if (c == Common::Error)
+            return fail(error);
+        if (c == Common::Taken)
+            continue;
         const std::string& a = args[i];
         const bool hasValue = i + 1 < args.size();
-        if (a == "--help" || a == "-h") {
-            o.mode = Options::Mode::Help;
-            return {o, {}};
-        } else if (a == "--port") {
-            if (!hasValue || (o.port = args[++i]).empty())
-                return fail("--port needs a port name or device path");
-        } else if (a == "--settings") {
-            if (!hasValue)
-                return fail("--settings needs a settings text such as 9600,n,8,1");
-            o.settings = args[++i];
-        } else if (a == "--protocol") {
+        if (a == "--protocol") {
             if (!hasValue || (o.protocol = protocolByName(args[++i])) < 0)
                 return fail("--protocol needs xmodem, xmodem-crc, xmodem-1k, ymodem, ymodem-g, zmodem or kermit");
         } else if (a == "--dir" && !sending) {
