@@ -149,6 +149,7 @@ private:
     std::unique_ptr<CKelvadCtrl> m_kelvad;
     std::vector<std::unique_ptr<lt::winsock::SocketControl>> m_sockets;
     std::vector<int> m_heldSockets;   // sockets with bytes left unread at the bound
+    bool m_pingUnavailable = false;   // no echo can be sent: monitoring off until reactivation
     std::unique_ptr<CommSink> m_commSink;
     std::unique_ptr<KelvadSink> m_kelvadSink;
 };

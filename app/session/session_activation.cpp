@@ -16,6 +16,7 @@ using qelcomm::control::CQelComm;
 void Session::Command1_Click()
 {
     PingIdleTicks = 0;
+    m_pingUnavailable = false;
     Timer1.setEnabled(false);
     if (isActive())
         deactivate();
@@ -140,24 +141,18 @@ bool Session::activate()
     } else {
         ServerMode = 1;
         s0.localPort = roundedValue(port);
-        // One TCP error handling per activation: a Listen that fails only
-        // because Bind failed must not close (or report on) the serial side
-        // a second time, and the error stays on the label.
-        bool failed = false;
+        // The listener takes exactly the address asked for or nothing: after
+        // a failed Bind, Listen would open the port on every interface.
         const auto b = s0.bind(roundedValue(port), LocalIP.text());
         if (b.failed()) {
-            failed = true;
             if (!tcpError(b.description))
                 return false;
-        }
-        const auto l = s0.listen();
-        if (l.failed() && !failed) {
-            failed = true;
+        } else if (const auto l = s0.listen(); l.failed()) {
             if (!tcpError(l.description))
                 return false;
-        }
-        if (!failed)
+        } else {
             StatusBar1[1].text = "TCP/IP Status: Listening...";
+        }
     }
 
     Caption = Combo2.text() + kCaptionSuffix;

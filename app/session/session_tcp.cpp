@@ -184,11 +184,23 @@ void Session::Kelvad1_OnOpenClose(bool opened)
 // answer an ICMP echo; one that does not is closed and logged.
 void Session::monitorConnections()
 {
-    if (!GlobalOptions.PingEnabled)
+    if (!GlobalOptions.PingEnabled || m_pingUnavailable)
         return;
     if (++PingIdleTicks < 91 * (GlobalOptions.PingFrequency + 1))
         return;
     PingIdleTicks = 0;
+    if (!anyConnected())
+        return;
+    // Without permission to send an echo every peer would fail the check
+    // and be closed although nothing is wrong with it: monitoring stays off
+    // for this activation, and the reason is told once.
+    if (const std::string why = lt::net::EchoUnavailable(); !why.empty()) {
+        m_pingUnavailable = true;
+        StatusBar1[1].text = "TCP/IP Status: Ping monitoring off - " + why;
+        notify();
+        LogErrors("Ping monitoring off - " + why);
+        return;
+    }
     for (int i = 0; i <= HighSocketIndex; ++i) {
         if (Winsock1(i).state() != SockState::Connected)
             continue;

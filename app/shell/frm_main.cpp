@@ -336,6 +336,11 @@ void frmMain::Form_Resize()
         }
         hide();
         if (passwordAccepted()) {
+            // A window first shown minimized keeps "start iconic" among its
+            // window-manager hints, and mapping it again after hide() would
+            // minimize it once more: passing through the minimized state
+            // while hidden writes the hints afresh, ending at normal.
+            setWindowState(kStateMinimized);
             setWindowState(kStateNormal);
         } else {
             WasMinimized = false;

@@ -15,6 +15,7 @@ namespace {
 std::int32_t g_echoTimeoutMs = 1000;
 std::function<std::int64_t()> g_timeoutSource;
 std::function<std::int32_t(const std::string&)> g_pingPeerHook;
+std::function<std::string()> g_echoUnavailableHook;
 std::function<void(const std::string&)> g_warningHandler;
 
 struct StatusName {
@@ -113,6 +114,18 @@ std::int32_t PingPeer(const std::string& address)
 void SetPingPeerHook(std::function<std::int32_t(const std::string&)> hook)
 {
     g_pingPeerHook = std::move(hook);
+}
+
+std::string EchoUnavailable()
+{
+    if (g_echoUnavailableHook) return g_echoUnavailableHook();
+    if (g_pingPeerHook) return {};
+    return probeIcmpSocket();
+}
+
+void SetEchoUnavailableHook(std::function<std::string()> hook)
+{
+    g_echoUnavailableHook = std::move(hook);
 }
 
 std::string ResolveHostAddress(const std::string& name) { return resolveHostAddress(name); }

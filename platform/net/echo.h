@@ -103,6 +103,16 @@ std::int32_t SendEcho(const std::string& address, const std::string& data, EchoR
 // (or when it returned before needing one).
 std::string EchoUnavailableReason();
 
+// Whether this process may send echo requests at all: empty when an ICMP
+// socket of either kind can be opened, else why not (as
+// EchoUnavailableReason words it).  Opens and closes a socket, sends nothing.
+// Empty while a PingPeer hook is set, since the echoes are simulated then.
+std::string EchoUnavailable();
+
+// Test hook: while set, EchoUnavailable returns hook().  Pass an empty
+// function to remove it.
+void SetEchoUnavailableHook(std::function<std::string()> hook);
+
 // "<status>   [<text>]", the text from the IP status table; a status equal to
 // the current EchoTimeoutMs() that is not in the table reads "Ping Timeout",
 // anything else "Unknown Message Returned".

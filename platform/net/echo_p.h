@@ -9,6 +9,9 @@ namespace lt::net {
 // Recomputes the echo time-out from the ping time-out source; returns it.
 std::int32_t updateEchoTimeout();
 
+// Opens and closes an ICMP socket; empty when that worked, else why not.
+std::string probeIcmpSocket();
+
 // Passes a socket library warning to the installed handler.
 void socketsWarning(const std::string& text);
 

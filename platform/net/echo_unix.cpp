@@ -190,6 +190,16 @@ bool StopSockets()
 
 std::string EchoUnavailableReason() { return g_unavailableReason; }
 
+std::string probeIcmpSocket()
+{
+    bool raw = false;
+    int err = 0;
+    std::string reason;
+    Fd sock;
+    sock.fd = openIcmpSocket(raw, reason, err);
+    return reason;
+}
+
 std::int32_t SendEcho(const std::string& address, const std::string& data, EchoReplyBuffer& reply)
 {
     const std::int32_t timeoutMs = updateEchoTimeout();

@@ -7,6 +7,7 @@
 #include <QTcpSocket>
 
 #include <map>
+#include <optional>
 
 namespace lt::winsock {
 
@@ -28,16 +29,26 @@ int numberFor(QAbstractSocket::SocketError e)
     case QAbstractSocket::SocketTimeoutError: return kErrTimedOut;
     case QAbstractSocket::NetworkError: return kErrNetUnreachable;
     case QAbstractSocket::AddressInUseError: return kErrAddressInUse;
-    case QAbstractSocket::SocketAddressNotAvailableError: return 10049;
+    case QAbstractSocket::SocketAddressNotAvailableError: return kErrAddressNotAvailable;
     case QAbstractSocket::SocketAccessError: return 10013;
     case QAbstractSocket::RemoteHostClosedError: return kErrReset;
     default: return kErrAborted;
     }
 }
 
+// The address to bind: any address for an empty text, else the literal
+// IPv4 or IPv6 address the text is.  A text that is no address (a host name,
+// garbage) gives a null address, which callers refuse: Qt would take a null
+// address as "every interface".
 QHostAddress addressFor(const std::string& ip)
 {
-    return ip.empty() ? QHostAddress(QHostAddress::AnyIPv4) : QHostAddress(QString::fromStdString(ip));
+    if (ip.empty())
+        return QHostAddress(QHostAddress::AnyIPv4);
+    const QString text = QString::fromUtf8(ip.data(), qsizetype(ip.size()));
+    QHostAddress a;
+    if (text.size() > 45 || !a.setAddress(text) || text.toUtf8() != QByteArray::fromStdString(ip))
+        return QHostAddress();
+    return a;
 }
 }  // namespace
 
@@ -45,7 +56,7 @@ std::string describeError(int number)
 {
     switch (number) {
     case kErrAddressInUse: return "Address in use";
-    case 10049: return "Address is not available from the local machine";
+    case kErrAddressNotAvailable: return "Address is not available from the local machine";
     case 10013: return "Permission denied";
     case kErrRefused: return "Connection is forcefully rejected";
     case kErrTimedOut: return "Connection is timed out";
@@ -125,6 +136,12 @@ void SocketControl::onSocketError()
         onPeerClosed();
         return;
     }
+    if (inConnect_) {
+        // A failure Qt reports while Connect is still running: the call
+        // itself either returns it or hands it to the event loop, never both.
+        callError_ = int(e);
+        return;
+    }
     state_ = SockState::Error;
     int n = numberFor(e);
     if (events.error) events.error(n, describeError(n));
@@ -145,8 +162,15 @@ SockError SocketControl::connect(const std::string& host, int port)
     if (remotePort <= 0 || remotePort > 65535) return fail(kErrBadState, "Invalid remote port");
     auto* s = new QTcpSocket;
     attach(s);
+    inConnect_ = true;
+    callError_.reset();
+    // Only a port the caller asked for is bound; the one the system picked
+    // for the last connection may still be held by TCP (TIME_WAIT).
+    callerLocalPort_ = localPort;
     if (localPort && !s->bind(addressFor(bindIp_), quint16(localPort))) {
-        int n = numberFor(s->error());
+        inConnect_ = false;
+        const int n = numberFor(s->error());
+        s->disconnect();
         delete s;
         socket_ = nullptr;
         return fail(n, describeError(n));
@@ -154,15 +178,30 @@ SockError SocketControl::connect(const std::string& host, int port)
     state_ = SockState::ResolvingHost;
     s->connectToHost(QString::fromStdString(remoteHost), quint16(remotePort), QIODevice::ReadWrite,
                      QAbstractSocket::IPv4Protocol);
+    inConnect_ = false;
+    if (callError_) {
+        // Refused at once (say, on loopback): reported as the later event
+        // it would be anywhere else, after the caller has seen Connect return.
+        const auto e = QAbstractSocket::SocketError(*callError_);
+        callError_.reset();
+        QMetaObject::invokeMethod(s, [this, s, e] {
+            if (socket_ != s) return;   // closed meanwhile
+            state_ = SockState::Error;
+            const int n = numberFor(e);
+            if (events.error) events.error(n, describeError(n));
+        }, Qt::QueuedConnection);
+    }
     return {};
 }
 
 SockError SocketControl::bind(int port, const std::string& ip)
 {
     if (state_ != SockState::Closed) return fail(kErrBadState, describeError(kErrBadState));
+    const QHostAddress address = addressFor(ip);
+    if (address.isNull()) return fail(kErrAddressNotAvailable, describeError(kErrAddressNotAvailable));
     // Check the address now so a port in use is reported by Bind itself.
     QTcpServer probe;
-    if (!probe.listen(addressFor(ip), quint16(port))) {
+    if (!probe.listen(address, quint16(port))) {
         int n = numberFor(probe.serverError());
         return fail(n, describeError(n));
     }
@@ -176,8 +215,10 @@ SockError SocketControl::listen()
 {
     if (state_ != SockState::Closed && state_ != SockState::Open)
         return fail(kErrBadState, describeError(kErrBadState));
+    const QHostAddress address = addressFor(bindIp_);
+    if (address.isNull()) return fail(kErrAddressNotAvailable, describeError(kErrAddressNotAvailable));
     server_ = new QTcpServer;
-    if (!server_->listen(addressFor(bindIp_), quint16(localPort))) {
+    if (!server_->listen(address, quint16(localPort))) {
         int n = numberFor(server_->serverError());
         delete server_;
         server_ = nullptr;
@@ -258,6 +299,12 @@ SockError SocketControl::getData(std::string& out, long maxLen)
 
 void SocketControl::close()
 {
+    if (socket_ && !server_ && callerLocalPort_ >= 0) {
+        // An outgoing connection: LocalPort read the system's port while it
+        // lasted and goes back to what the caller had set.
+        localPort = callerLocalPort_;
+        callerLocalPort_ = -1;
+    }
     if (socket_) {
         socket_->disconnect();
         socket_->abort();

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QTcpSocket;
@@ -28,6 +29,7 @@ struct SockError {
 constexpr int kErrBadState = 40006;
 constexpr long kReadBufferSize = 1 << 20;   // bytes held per socket before TCP holds the peer
 constexpr int kErrAddressInUse = 10048;
+constexpr int kErrAddressNotAvailable = 10049;
 constexpr int kErrRefused = 10061;
 constexpr int kErrTimedOut = 10060;
 constexpr int kErrNetUnreachable = 10051;
@@ -82,6 +84,9 @@ private:
     QTcpSocket* socket_ = nullptr;
     QTcpServer* server_ = nullptr;
     std::string bindIp_;
+    int callerLocalPort_ = -1;   // LocalPort as set before Connect; -1: no outgoing connection
+    bool inConnect_ = false;
+    std::optional<int> callError_;   // a QAbstractSocket::SocketError raised inside Connect
 };
 
 std::string describeError(int number);

@@ -146,6 +146,55 @@ TEST_F(SessionActivation, ServerPortInUseClosesTheSerialSideAndShowsTheSocketErr
     EXPECT_EQ(s.Winsock1(0).remotePort, 0);
 }
 
+// Whether a TCP client gets through to address:port within a second.
+bool reachable(const char* address, int port)
+{
+    QTcpSocket c;
+    c.connectToHost(QHostAddress(QString(address)), quint16(port));
+    const bool up = pumpUntil([&] { return c.state() == QAbstractSocket::ConnectedState ||
+                                           c.state() == QAbstractSocket::UnconnectedState; },
+                              1000);
+    return up && c.state() == QAbstractSocket::ConnectedState;
+}
+
+TEST_F(SessionActivation, ServerListensOnExactlyTheAddressAskedForOrNotAtAll)
+{
+    QTcpServer probe;   // a free port, then freed
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    const int port = probe.serverPort();
+    probe.close();
+
+    auto serve = [&](Session& s, const std::string& address) {
+        s.Combo2.select("COM3");
+        s.TCPOption_Click(1);
+        s.LocalIP.items.push_back(address);
+        s.LocalIP.select(address);
+        s.PortNumber.text = std::to_string(port);
+        s.Command1_Click();
+    };
+    {
+        Session s(&host);
+        serve(s, "127.0.0.1");
+        EXPECT_EQ(s.StatusBar1[1].text, "TCP/IP Status: Listening...");
+        EXPECT_TRUE(reachable("127.0.0.1", port));
+        // 127.0.0.2 reaches this host too, but not a listener bound to 127.0.0.1.
+        EXPECT_FALSE(reachable("127.0.0.2", port));
+        s.Command1_Click();
+    }
+    const std::string notAnAddress[] = {"localhost", "AAAA", std::string(250, '1'),
+                                        "127.0.0.1\xff\xfe", "192.0.2.1" /* not this host's */};
+    for (const std::string& address : notAnAddress) {
+        Session s(&host);
+        serve(s, address);
+        EXPECT_EQ(s.StatusBar1[1].text.rfind("TCP/IP Status: Error - ", 0), 0u)
+            << address << ": " << s.StatusBar1[1].text;
+        EXPECT_EQ(s.StatusBar1[0].text, "COM Status: Closed") << address;
+        EXPECT_FALSE(reachable("127.0.0.1", port)) << address;
+        EXPECT_FALSE(reachable("127.0.0.2", port)) << address;
+        s.Command1_Click();
+    }
+}
+
 TEST_F(SessionActivation, PortHeldByAnotherProgramIsNotAvailable)
 {
     const int fd = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);

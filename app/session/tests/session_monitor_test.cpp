@@ -33,7 +33,11 @@ protected:
         GlobalOptions.PingFrequency = 0;   // every 91 idle ticks
         GlobalOptions.LogErrors = true;
     }
-    void TearDown() override { lt::net::SetPingPeerHook({}); }
+    void TearDown() override
+    {
+        lt::net::SetPingPeerHook({});
+        lt::net::SetEchoUnavailableHook({});
+    }
 
     // A listening session on COM3 with two connected clients, its own
     // timer stopped so the test counts the ticks.
@@ -136,6 +140,43 @@ TEST_F(ConnectionMonitoring, NoEchoWhileSerialBytesWaitOrWhenDisabled)
     ticks(200);
     EXPECT_TRUE(pinged.empty());
     EXPECT_EQ(PingIdleTicks, 0);
+}
+
+// A user who may not open an ICMP socket: monitoring cannot work, so it
+// must not close healthy peers as failed; it says why once and stays off.
+TEST_F(ConnectionMonitoring, WithoutPermissionToPingPeersAreKeptAndTheReasonToldOnce)
+{
+    const std::string why = "datagram ICMP socket: Permission denied (this group is outside "
+                            "net.ipv4.ping_group_range); raw ICMP socket: Operation not permitted "
+                            "(needs CAP_NET_RAW)";
+    int asked = 0;
+    lt::net::SetEchoUnavailableHook([&] {
+        ++asked;
+        return why;
+    });
+    serverWithTwoClients();
+    ticks(91 * 4);
+    EXPECT_TRUE(pinged.empty());
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(s->ClientCount, 2);
+    EXPECT_EQ(s->StatusBar1[1].text, "TCP/IP Status: Ping monitoring off - " + why);
+    pumpFor(100);
+    EXPECT_EQ(a->state(), QAbstractSocket::ConnectedState);
+    EXPECT_EQ(b->state(), QAbstractSocket::ConnectedState);
+    const std::string log = errorLog();
+    EXPECT_EQ(log.find("Lintrel Error: Ping monitoring off - " + why + ", "), 0u) << log;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1);
+
+    // Permission granted later: the next activation monitors again.
+    lt::net::SetEchoUnavailableHook({});
+    s->Command1_Click();
+    s->Command1_Click();
+    const int port = s->Winsock1(0).localPort;
+    a = connectTo(port);
+    ASSERT_TRUE(a);
+    ASSERT_TRUE(pumpUntil([&] { return s->ClientCount == 1; }));
+    ticks(91);
+    EXPECT_EQ(pinged.size(), 1u);
 }
 
 }  // namespace

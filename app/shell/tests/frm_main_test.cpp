@@ -5,6 +5,7 @@
 #include "pump.h"
 #include "frm_document.h"
 #include "frm_main.h"
+#include "frm_password.h"
 #include "global_options.h"
 #include "shell_dialogs.h"
 
@@ -24,6 +25,7 @@
 #include <QSettings>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -212,6 +214,42 @@ TEST_F(MainWindow, MinimizedStartAndThePasswordOnRestore)
     w.mnuPopExit_Click();
     EXPECT_TRUE(w.isVisible());
     EXPECT_EQ(passwordPrompts, 4);
+}
+
+// Without a notification area the minimised window keeps its taskbar
+// button; restoring it runs the real prompt, and the right password must
+// leave the window normal and visible, every time.
+TEST_F(MainWindow, RestoringWithoutATrayThroughTheRealPrompt)
+{
+    shellDialogs().enterPassword = [this](QWidget* parent) {
+        ++passwordPrompts;
+        return QString::fromStdString(askPassword(parent));
+    };
+    const std::string file = home.file("min.qcf");
+    writeFile(file, "[Lintrel]\r\nNumSessions=1\r\nWindowState=1\r\nPassword=Pw\r\n");
+    frmMain w;
+    w.Form_Load(file);
+    w.showLoaded();
+    ASSERT_FALSE(w.TrayIconAdded);
+    for (int round = 1; round <= 3; ++round) {
+        ASSERT_TRUE(w.isMinimized());
+        w.Timer2_Timer();
+        // The prompt is modal: answer it from the event loop it runs.
+        QTimer::singleShot(50, [] {
+            auto* prompt = qobject_cast<Form2*>(QApplication::activeModalWidget());
+            ASSERT_NE(prompt, nullptr);
+            prompt->Text1->setText("Pw");
+            prompt->Command1->click();
+        });
+        w.setWindowState(kStateNormal);   // the desktop restores the window
+        EXPECT_EQ(passwordPrompts, round);
+        EXPECT_FALSE(w.isMinimized()) << "round " << round;
+        EXPECT_TRUE(w.isVisible()) << "round " << round;
+        w.Timer2_Timer();
+        w.setWindowState(kStateMinimized);
+        w.Timer2_Timer();
+    }
+    EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(MainWindow, SaveRightAfterStartUpAsksForAName)

@@ -161,3 +161,75 @@ TEST(SocketControl, ManyClients)
     EXPECT_EQ(srv.listener.state(), SockState::Listening);
     for (auto& c : srv.conns) EXPECT_EQ(c->state(), SockState::Connected);
 }
+
+// Closing our side first leaves its port in TIME_WAIT: the next Connect
+// must not try to bind that port again, and LocalPort reads the port of
+// the connection only while it lasts.
+TEST(SocketControl, ReconnectAfterOwnCloseTakesAFreshPort)
+{
+    Server srv;
+    SocketControl client;
+    int connects = 0, errors = 0;
+    client.events.connect = [&] { ++connects; };
+    client.events.error = [&](int, const std::string&) { ++errors; };
+    for (int round = 1; round <= 3; ++round) {
+        ASSERT_FALSE(client.connect("127.0.0.1", srv.listener.localPort).failed()) << round;
+        ASSERT_TRUE(pump([&] { return connects == round; }, 1000)) << "round " << round;
+        EXPECT_GT(client.localPort, 0);
+        client.close();
+        EXPECT_EQ(client.localPort, 0);
+    }
+    EXPECT_EQ(errors, 0);
+}
+
+// A failure is reported either by the call or by the Error event, never by
+// both: a local port in use fails the call; a refusal comes as the event,
+// after the call returned.
+TEST(SocketControl, EachFailureIsReportedOnce)
+{
+    Server srv;
+    SocketControl client;
+    std::vector<int> events;
+    client.events.error = [&](int n, const std::string&) { events.push_back(n); };
+    client.localPort = srv.listener.localPort;   // the caller asks for a port in use
+    const SockError e = client.connect("127.0.0.1", srv.listener.localPort);
+    EXPECT_EQ(e.number, kErrAddressInUse);
+    pump([] { return false; }, 200);
+    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(client.state(), SockState::Closed);
+
+    QTcpServer probe;   // a port where nothing listens
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+    const int dead = probe.serverPort();
+    probe.close();
+    client.localPort = 0;
+    ASSERT_FALSE(client.connect("127.0.0.1", dead).failed());
+    EXPECT_TRUE(events.empty()) << "reported inside the call";
+    ASSERT_TRUE(pump([&] { return !events.empty(); }));
+    pump([] { return false; }, 200);
+    EXPECT_EQ(events, std::vector<int>{kErrRefused});
+    // Closed before the queued report ran: nothing is reported at all.
+    client.close();
+    events.clear();
+    ASSERT_FALSE(client.connect("127.0.0.1", dead).failed());
+    client.close();
+    pump([] { return false; }, 200);
+    EXPECT_TRUE(events.empty());
+}
+
+// Bind takes a literal address or none; a host name or garbage must never
+// widen to every interface.
+TEST(SocketControl, BindRefusesWhatIsNotAnAddress)
+{
+    for (const std::string& ip : {std::string("localhost"), std::string("AAAA"),
+                                  std::string(250, '1'), std::string("127.0.0.1\xff")}) {
+        SocketControl s;
+        const SockError e = s.bind(0, ip);
+        EXPECT_EQ(e.number, kErrAddressNotAvailable) << ip;
+        EXPECT_EQ(e.description, "Address is not available from the local machine");
+        EXPECT_EQ(s.state(), SockState::Closed);
+    }
+    SocketControl v6;
+    EXPECT_FALSE(v6.bind(0, "::1").failed());
+    EXPECT_FALSE(v6.listen().failed());
+}
