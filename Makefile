@@ -4,7 +4,7 @@ BUILD_DIR ?= build
 JOBS ?= 2
 PACKAGES := cmake g++ make qt6-base-dev qt6-qpa-plugins libgl-dev libgtest-dev libgmock-dev \
             socat python3-serial lrzsz picocom ckermit gkermit pkg-config \
-            xvfb openbox xdotool x11-utils
+            xvfb openbox xdotool x11-utils libqt6svg6
 
 .PHONY: all deps configure build run test install clean
 

@@ -2,6 +2,7 @@
 
 #include "command_ui.h"
 #include "modem_widgets.h"
+#include "port_dialog.h"
 #include "port_name.h"
 #include "qel_comm.h"
 #include "qel_comm_commands.h"
@@ -50,11 +51,17 @@ const struct {
 
 class TermWindow : public QMainWindow {
 public:
-    explicit TermWindow(CQelComm& control) : m_control(control), m_view(new qelcomm::terminal::TerminalView(control.Window())),
-                                            m_dialogs(this, m_view)
+    TermWindow(CQelComm& control, std::string portName)
+        : m_control(control), m_view(new qelcomm::terminal::TerminalView(control.Window())),
+          m_dialogs(this, m_view), m_portName(std::move(portName))
     {
         setCentralWidget(m_view);
         QToolBar* bar = addToolBar("Commands");
+        auto* portAction = new QAction(QIcon::fromTheme("preferences-system"), "Port...", this);
+        portAction->setObjectName("actionPort");
+        connect(portAction, &QAction::triggered, this, [this] { askForPort({}); });
+        bar->addAction(portAction);
+        bar->addSeparator();
         m_view->setContextMenuPolicy(Qt::ActionsContextMenu);
         for (const auto& c : kCommands) {
             auto* action = new QAction(QIcon::fromTheme(c.icon), c.caption, this);
@@ -85,6 +92,30 @@ public:
     {
         xfer::setStatusViewFactory({});
         cc::SetCommandUi(nullptr);
+        for (const std::string& map : m_tempMaps)
+            QFile::remove(QString::fromStdString(map));
+    }
+
+    // Asks for a port until one opens or the user gives up; problem says
+    // why the last one did not open.
+    void askForPort(std::string problem)
+    {
+        for (;;) {
+            if (!problem.empty())
+                statusBar()->showMessage(QString::fromStdString(problem));
+            PortDialog d(this, QString::fromStdString(problem), QString::fromStdString(m_portName),
+                         QString::fromStdString(m_control.Settings()));
+            if (d.exec() != QDialog::Accepted)
+                return;
+            const std::string name = d.port().toStdString();
+            problem = openChosenPort(m_control, name, d.settings().toStdString(), m_tempMaps);
+            refresh();
+            if (problem.empty()) {
+                m_portName = name;
+                statusBar()->clearMessage();
+                return;
+            }
+        }
     }
 
     qelcomm::terminal::TerminalView* view() const { return m_view; }
@@ -117,12 +148,18 @@ private:
     QLabel* m_state = new QLabel;
     QLabel* m_dial = new QLabel;
     QTimer m_timer;
+    std::string m_portName;                 // as the user gave it
+    std::vector<std::string> m_tempMaps;   // ports maps written for device paths
 };
 
 }  // namespace
 
 int runWindow(const Options& o)
 {
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QString(":/qelterm/hicolor/%1x%1/apps/qelterm.png").arg(size), QSize(size, size));
+    QApplication::setWindowIcon(icon);
     qelcomm::modem::installModemWindows();
     CQelComm control;
     control.Dispatch().put(M::Emulation, Variant(std::int32_t(o.emulation)));
@@ -151,15 +188,20 @@ int runWindow(const Options& o)
     }
     int code = 0;
     {
-        TermWindow window(control);
+        const std::string portName = o.port.empty() ? "COM1" : o.port;
+        TermWindow window(control, portName);
         // Received bytes go to the screen (watched for a ZModem start, which
         // downloads into the transfer folder), typed keys to the port.
         control.SetAutoProcess(3);
         if (o.project.empty()) {
             control.SetPortOpen(true);
             if (!control.PortOpen()) {
-                std::cerr << "qelterm: cannot open " << (o.port.empty() ? "COM1" : o.port) << "\n";
-                code = 1;
+                // The window opens anyway (it may have been started from a
+                // menu, with nobody to read standard error) and asks for
+                // another port, saying why this one did not open.
+                const std::string problem = openFailureText(portName);
+                std::cerr << "qelterm: " << problem << "\n";
+                QTimer::singleShot(0, &window, [&window, problem] { window.askForPort(problem); });
             }
         }
         if (code == 0) {

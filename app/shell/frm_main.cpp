@@ -30,13 +30,24 @@ QSettings placementStore()
     return QSettings("Lintrel", "Lintrel");
 }
 
+// The program icon from its PNG renderings, which need no SVG support, and
+// the SVG for sizes in between when the SVG plug-in is there.
+QIcon programIcon()
+{
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QString(":/lintrel/hicolor/%1x%1/apps/lintrel.png").arg(size), QSize(size, size));
+    icon.addFile(":/lintrel/lintrel.svg");
+    return icon;
+}
+
 }  // namespace
 
 frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
 {
     setObjectName("frmMain");
     setWindowTitle("Lintrel");
-    setWindowIcon(QIcon(":/lintrel/lintrel.svg"));
+    setWindowIcon(programIcon());
     m_mdi = new QMdiArea;
     m_mdi->setObjectName("mdiArea");
     // Scroll bars let the frame be smaller than its session windows.

@@ -25,25 +25,35 @@ void setDefaultValue(const std::string& key, const std::string& value)
     RegCloseKey(h);
 }
 
-// The program's icon, from its resources, as the themed icon that the file
-// type's "<program>,-1" names.
-void installIcon()
+// Copies one icon file from the resources unless the same bytes are there.
+void installIconFile(const QString& resource, const QString& folder, const QString& target)
 {
-    const QString name = QFileInfo(QString::fromStdString(ProgramPath())).completeBaseName();
-    const QString folder = QString::fromStdString(dataHome()) + "/icons/hicolor/scalable/apps";
-    const QString target = folder + "/" + name + ".svg";
-    QFile source(":/lintrel/lintrel.svg");
+    QFile source(resource);
     if (!source.open(QIODevice::ReadOnly))
         return;
     const QByteArray icon = source.readAll();
-    QFile old(target);
+    QFile old(folder + "/" + target);
     if (old.open(QIODevice::ReadOnly) && old.readAll() == icon)
         return;
     old.close();
     QDir().mkpath(folder);
-    QFile out(target);
+    QFile out(folder + "/" + target);
     if (out.open(QIODevice::WriteOnly | QIODevice::Truncate))
         out.write(icon);
+}
+
+// The program's icon, from its resources, as the themed icon that the file
+// type's "<program>,-1" names: the SVG and its PNG renderings, so that a
+// desktop without SVG support shows it too.
+void installIcon()
+{
+    const QString name = QFileInfo(QString::fromStdString(ProgramPath())).completeBaseName();
+    const QString themes = QString::fromStdString(dataHome()) + "/icons/hicolor/";
+    installIconFile(":/lintrel/lintrel.svg", themes + "scalable/apps", name + ".svg");
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const QString dir = QString("%1x%1/apps").arg(size);
+        installIconFile(":/lintrel/hicolor/" + dir + "/lintrel.png", themes + dir, name + ".png");
+    }
 }
 
 }  // namespace

@@ -44,6 +44,19 @@ def install(tmp):
                  "lib/cmake/QelComm6/QelComm6Config.cmake", "share/qelcomm6/MODEM.LST",
                  "share/applications/lintrel.desktop", "share/applications/qelterm.desktop"]:
         expect(os.path.exists(os.path.join(prefix, path)), "not installed: " + path)
+    # Each desktop entry names an icon that is installed in every hicolor size.
+    for program in ["lintrel", "qelterm"]:
+        with open(os.path.join(prefix, "share/applications", program + ".desktop")) as f:
+            expect("Icon=" + program + "\n" in f.read(), program + ".desktop names no icon")
+        expect(os.path.exists(os.path.join(prefix, "share/icons/hicolor/scalable/apps", program + ".svg")),
+               "no scalable icon for " + program)
+        for size in [16, 22, 24, 32, 48, 64, 128, 256]:
+            png = os.path.join(prefix, "share/icons/hicolor/%dx%d/apps/%s.png" % (size, size, program))
+            expect(os.path.exists(png), "not installed: " + png)
+            with open(png, "rb") as f:
+                head = f.read(24)
+            expect(head[:8] == b"\x89PNG\r\n\x1a\n" and int.from_bytes(head[16:20], "big") == size,
+                   png + " is not a %d pixel PNG" % size)
     dynamic = run(["readelf", "-d", os.path.join(libdir, "libqelcomm6.so.6")], 30)
     expect("[libqelcomm6.so.6]" in dynamic, "SONAME of libqelcomm6:\n" + dynamic)
     programs = run(["readelf", "-d", os.path.join(prefix, "bin/lintrel")], 30)

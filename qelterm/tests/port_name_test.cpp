@@ -4,6 +4,7 @@
 #include "serial/namespace.h"
 
 #include <QFile>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -31,4 +32,23 @@ TEST(PortName, UnmappedPathGetsAPrivateMapEntry)
     EXPECT_EQ(serial::resolvePortName("COM" + std::to_string(c.number)), pty.slavePath());
     EXPECT_EQ(serial::resolvePortName("COM3"), "/dev/null");  // the user's entries stay
     QFile::remove(QString::fromStdString(c.tempMap));
+}
+
+// Started from a desktop menu with a port that does not exist, the window
+// opens anyway and says why, instead of leaving one line on a standard
+// error nobody reads.
+TEST(PortName, TheWindowOpensWhenThePortDoesNot)
+{
+    QProcess term;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    term.setProcessEnvironment(env);
+    term.start(QELTERM_PATH, {"--port", "/dev/no-such-serial-device"});
+    ASSERT_TRUE(term.waitForStarted(5000));
+    EXPECT_FALSE(term.waitForFinished(2000)) << "exit code " << term.exitCode();
+    EXPECT_NE(term.readAllStandardError().toStdString().find(
+                  "Cannot open /dev/no-such-serial-device: there is no such device"),
+              std::string::npos);
+    term.kill();
+    term.waitForFinished(3000);
 }

@@ -77,6 +77,9 @@ TEST_F(Registration, TheAssociationIsWrittenMirroredAndRewrittenForANewLocation)
               std::string::npos);
     const std::string icon = dir.file("data/icons/hicolor/scalable/apps/registration_tests.svg");
     EXPECT_NE(readFile(icon).find("<svg"), std::string::npos);
+    for (const char* size : {"16x16", "48x48", "256x256"})
+        EXPECT_EQ(readFile(dir.file(std::string("data/icons/hicolor/") + size + "/apps/registration_tests.png"))
+                      .substr(1, 3), "PNG") << size;
     EXPECT_NE(entry.find("Icon=registration_tests\n"), std::string::npos);
 
     // As if the program had been elsewhere at the last start.
