@@ -15,6 +15,7 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QSettings>
 #include <QIcon>
 
@@ -163,7 +164,29 @@ void frmMain::showLoaded()
     show();   // places the session windows created while hidden
     for (QMdiSubWindow* sub : m_mdi->subWindowList())
         keepReachable(sub);
+    if (m_firstStart)
+        fitFirstSession();
     Form_Resize();
+}
+
+// The default placement is smaller than one session window; on a first
+// start (nothing saved yet) the frame grows, where it stands, until the
+// first session window fits whole, within the screen.
+void frmMain::fitFirstSession()
+{
+    const QList<QMdiSubWindow*> subs = m_mdi->subWindowList(QMdiArea::CreationOrder);
+    if (subs.isEmpty() || isMinimized() || isMaximized())
+        return;
+    QMdiSubWindow* first = subs.first();
+    const QSize sub = first->size().expandedTo(first->sizeHint());
+    // The frame's own parts, from their hints: before the first resize
+    // event the widgets' sizes still are those of the hidden window.
+    const int border = 2 * m_mdi->frameWidth();
+    const QSize frameExtra(border, border + menuBar()->sizeHint().height());
+    QSize wanted = (sub + QSize(first->x(), first->y()) + frameExtra).expandedTo(size());
+    if (const QScreen* s = screen())
+        wanted = wanted.boundedTo(s->availableGeometry().size());
+    resize(wanted);
 }
 
 Session& frmMain::session(std::size_t i)
@@ -439,6 +462,7 @@ void frmMain::restorePlacement()
     QSettings store = placementStore();
     store.beginGroup("Settings");
     const double tpp = twipsPerPixel();
+    m_firstStart = !store.contains(kPlacementKeys[2]) && !store.contains(kPlacementKeys[3]);
     for (std::size_t k = 0; k < 4; ++k) {
         bool ok = false;
         int v = store.value(kPlacementKeys[k]).toString().toInt(&ok);

@@ -86,6 +86,7 @@ private:
     void arrangeIcons();
     bool passwordAccepted();
     void restorePlacement();
+    void fitFirstSession();
     void savePlacement();
     double twipsPerPixel() const;
 
@@ -103,6 +104,7 @@ private:
     // writes back the twips it was given, so pixel rounding never drifts.
     std::array<int, 4> m_loadedTwips{};
     std::array<int, 4> m_loadedPixels{};
+    bool m_firstStart = false;   // no placement saved yet
 };
 
 }  // namespace lintrel

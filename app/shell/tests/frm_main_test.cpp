@@ -19,7 +19,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QScreen>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
@@ -116,7 +119,7 @@ protected:
 
 }  // namespace
 
-TEST_F(MainWindow, StartsWithOneNewSessionAtTheDefaultPlacementAndSavesOnExit)
+TEST_F(MainWindow, FirstStartShowsAWholeSessionWindowAndSavesOnExit)
 {
     auto* w = new frmMain;
     w->Form_Load("");
@@ -126,19 +129,50 @@ TEST_F(MainWindow, StartsWithOneNewSessionAtTheDefaultPlacementAndSavesOnExit)
     EXPECT_EQ(w->windowTitle(), "Lintrel");
     const double tpp = 1440.0 / w->logicalDpiX();
     EXPECT_EQ(w->x(), std::lround(1000 / tpp));
-    EXPECT_EQ(w->width(), std::lround(7000 / tpp));
+    EXPECT_EQ(w->y(), std::lround(1000 / tpp));
+    EXPECT_GE(w->width(), std::lround(7000 / tpp));
+    EXPECT_GE(w->height(), std::lround(5000 / tpp));
+    // Nothing saved yet: the session window with its Activate button is
+    // wholly in view, without scroll bars.
+    testsupport::pumpFor(100);
+    auto* mdi = w->findChild<QMdiArea*>("mdiArea");
+    ASSERT_NE(mdi, nullptr);
+    QMdiSubWindow* sub = mdi->subWindowList().first();
+    EXPECT_TRUE(mdi->viewport()->rect().contains(sub->geometry()))
+        << sub->geometry().width() << "x" << sub->geometry().height() << " in "
+        << mdi->viewport()->width() << "x" << mdi->viewport()->height() << " window " << w->width() << "x"
+        << w->height() << " screen " << w->screen()->availableGeometry().width() << "x"
+        << w->screen()->availableGeometry().height();
+    auto* activate = find<QPushButton>(*w, "Command1");
+    EXPECT_TRUE(mdi->viewport()->rect().contains(
+        QRect(activate->mapTo(mdi->viewport(), QPoint(0, 0)), activate->size())));
     EXPECT_FALSE(w->TrayIconAdded);   // the offscreen platform has no tray
 
     find<QLineEdit>(*w, "PortNumber")->setText("4321");
     w->session(0).PortNumber.text = "4321";
+    const int width = w->width(), height = w->height();
     w->close();
     delete w;
     const std::string saved = readFile(defaultConfigFile());
     EXPECT_NE(saved.find("NumSessions=1\r\n"), std::string::npos);
     EXPECT_NE(saved.find("PortNumber=4321\r\n"), std::string::npos);
-    // An unmoved window writes back exactly what it was given.
     EXPECT_EQ(placement("MainLeft"), "1000");
     EXPECT_EQ(placement("MainTop"), "1000");
+    EXPECT_NEAR(std::stoi(placement("MainWidth")), width * tpp, 1);
+    EXPECT_NEAR(std::stoi(placement("MainHeight")), height * tpp, 1);
+}
+
+TEST_F(MainWindow, ASavedPlacementIsKeptAsItWasEvenWhenSmall)
+{
+    setPlacement(1000, 1000, 7000, 5000);
+    frmMain w;
+    w.Form_Load("");
+    w.showLoaded();
+    const double tpp = 1440.0 / w.logicalDpiX();
+    EXPECT_EQ(w.width(), std::lround(7000 / tpp));
+    EXPECT_EQ(w.height(), std::lround(5000 / tpp));
+    w.close();
+    // An unmoved window writes back exactly what it was given.
     EXPECT_EQ(placement("MainWidth"), "7000");
     EXPECT_EQ(placement("MainHeight"), "5000");
 }
