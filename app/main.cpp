@@ -16,18 +16,23 @@ namespace {
 
 const char* const kUsage =
     "usage: lintrel [FILE]\n"
-    "       lintrel --headless [FILE]\n"
-    "       lintrel --help\n"
+    "       lintrel --headless [--no-timestamps] [FILE]\n"
+    "       lintrel --help | --version\n"
     "\n"
     "Joins serial ports (real or virtual) and TCP/IP: one session per bridge.\n"
     "\n"
-    "  FILE        configuration file (.qcf) to load; the whole argument text is\n"
-    "              the name. Without one, default.qcf in the program folder\n"
-    "              ($LINTREL_HOME when set). Sessions saved as active start at once.\n"
-    "  --headless  run the sessions of FILE without any window: every status\n"
-    "              change is printed as one line on standard output; SIGINT or\n"
-    "              SIGTERM stops the program cleanly without rewriting FILE.\n"
-    "  --help      show this text.\n"
+    "  FILE             configuration file (.qcf) to load; the whole argument text\n"
+    "                   is the name. Without one, default.qcf in the program folder\n"
+    "                   ($LINTREL_HOME when set). Sessions saved as active start at\n"
+    "                   once.\n"
+    "  --headless       run the sessions of FILE without any window: every status\n"
+    "                   change is printed as one line on standard output, after\n"
+    "                   the local time (ISO 8601, to the millisecond); SIGINT or\n"
+    "                   SIGTERM stops the program cleanly without rewriting FILE.\n"
+    "                   A FILE that cannot be read ends it at once with status 2.\n"
+    "  --no-timestamps  status lines without the time.\n"
+    "  --version        print the version.\n"
+    "  --help           show this text.\n"
     "\n"
     "With windows, closing the main window saves every session to default.qcf.\n"
     "Virtual ports appear as <port folder>/COMn, the port folder being\n"
@@ -46,15 +51,39 @@ bool hasDisplay()
 
 int main(int argc, char** argv)
 {
-    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    // Options come first; the rest of the arguments, joined by spaces, name
+    // the file, so a name with spaces needs no quotes.
+    bool headless = false;
+    lintrel::HeadlessOptions options;
+    int i = 1;
+    for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {
+        const char* a = argv[i];
+        if (std::strcmp(a, "--help") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (std::strcmp(a, "--version") == 0) {
+            std::printf("lintrel %s\n", LINTREL_VERSION);
+            return 0;
+        }
+        if (std::strcmp(a, "--headless") == 0) {
+            headless = true;
+        } else if (std::strcmp(a, "--no-timestamps") == 0) {
+            options.timestamps = false;
+        } else if (std::strcmp(a, "--") == 0) {
+            ++i;
+            break;
+        } else {
+            std::fprintf(stderr, "lintrel: unknown option %s (see lintrel --help)\n", a);
+            return 2;
+        }
+    }
+    if (i < argc && std::strcmp(argv[i], "-h") == 0 && argc == 2) {
         std::fputs(kUsage, stdout);
         return 0;
     }
-    const bool headless = argc > 1 && std::strcmp(argv[1], "--headless") == 0;
-    // The whole argument text names the file, so a name with spaces needs
-    // no quotes.
     std::string file;
-    for (int i = headless ? 2 : 1; i < argc; ++i) {
+    for (; i < argc; ++i) {
         if (!file.empty())
             file += ' ';
         file += argv[i];
@@ -62,7 +91,7 @@ int main(int argc, char** argv)
     if (headless) {
         QCoreApplication app(argc, argv);
         QCoreApplication::setApplicationName("Lintrel");
-        return lintrel::runHeadless(file);
+        return lintrel::runHeadless(file, options);
     }
     if (!hasDisplay()) {
         std::fputs("lintrel: no display; use 'lintrel --headless [FILE]' to run without windows\n",

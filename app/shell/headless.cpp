@@ -8,10 +8,38 @@
 #include "kvd/kvd.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
 
 #include <iostream>
 
 namespace lintrel {
+
+namespace {
+
+// The local time with its offset from UTC, to the millisecond:
+// 2026-12-08T09:37:35.123+01:00.
+std::string timestamp()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    return now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs).toStdString();
+}
+
+}  // namespace
+
+std::string unreadableReason(const std::string& file)
+{
+    const QFileInfo info(QString::fromStdString(file));
+    if (!info.exists())
+        return "no such file";
+    if (info.isDir())
+        return "it is a folder";
+    QFile f(info.absoluteFilePath());
+    if (!f.open(QIODevice::ReadOnly))
+        return f.errorString().toStdString();
+    return {};
+}
 
 HeadlessRunner::~HeadlessRunner()
 {
@@ -53,6 +81,8 @@ void HeadlessRunner::report(Entry& e, std::size_t number)
         if (now == e.shown[k])
             continue;
         e.shown[k] = now;
+        if (m_timestamps)
+            m_out << timestamp() << ' ';
         m_out << "Session" << number << ": " << now << std::endl;
     }
 }
@@ -62,12 +92,20 @@ void HeadlessRunner::messageBox(const std::string& text, const std::string& titl
     m_err << title << ": " << text << std::endl;
 }
 
-int runHeadless(const std::string& commandLine)
+int runHeadless(const std::string& commandLine, const HeadlessOptions& options)
 {
     const std::string file = commandLineFile(commandLine);
+    // A service started on a file that is not there must fail loudly, not
+    // run a blank session; the default file keeps its rule (made on save).
+    if (!file.empty()) {
+        if (const std::string why = unreadableReason(file); !why.empty()) {
+            std::cerr << "lintrel: cannot read " << commandLine << ": " << why << std::endl;
+            return 2;
+        }
+    }
     takeRunOnceStart();
     enterProgramFolder();
-    HeadlessRunner runner(std::cout, std::cerr);
+    HeadlessRunner runner(std::cout, std::cerr, options.timestamps);
     QuitSignals quitSignals;
     int received = 0;
     QObject::connect(&quitSignals, &QuitSignals::quitRequested, [&](int number) {

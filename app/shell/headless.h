@@ -16,7 +16,8 @@ namespace lintrel {
 
 class HeadlessRunner : public SessionWorkspace, public SessionHost {
 public:
-    HeadlessRunner(std::ostream& out, std::ostream& err) : m_out(out), m_err(err) {}
+    HeadlessRunner(std::ostream& out, std::ostream& err, bool timestamps = false)
+        : m_out(out), m_err(err), m_timestamps(timestamps) {}
     ~HeadlessRunner() override;
 
     // Start-up: loads the file (the default file when empty), resets the
@@ -48,10 +49,21 @@ private:
     std::ostream& m_err;
     std::vector<std::unique_ptr<Entry>> m_sessions;
     int m_state = kStateNormal;
+    bool m_timestamps;
+};
+
+// Options of the windowless mode.
+struct HeadlessOptions {
+    bool timestamps = true;   // each status line starts with the local time, ISO 8601 to the ms
 };
 
 // Runs the windowless mode until SIGINT or SIGTERM; the file is not
-// rewritten.  Needs a Qt application object.  Returns the exit code.
-int runHeadless(const std::string& file);
+// rewritten.  Needs a Qt application object.  Returns the exit code: 0
+// after a signal, 2 when a file named on the command line cannot be read.
+int runHeadless(const std::string& file, const HeadlessOptions& options = {});
+
+// Why a configuration file named on the command line cannot be loaded;
+// empty when it can be read.
+std::string unreadableReason(const std::string& file);
 
 }  // namespace lintrel

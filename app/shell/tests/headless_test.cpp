@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -21,6 +22,9 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -128,8 +132,77 @@ TEST_F(Headless, HelpDescribesTheCommandLine)
     ASSERT_TRUE(program.waitForFinished(10000));
     EXPECT_EQ(program.exitCode(), 0);
     const std::string text = output();
-    EXPECT_NE(text.find("--headless [FILE]"), std::string::npos);
+    EXPECT_NE(text.find("--headless [--no-timestamps] [FILE]"), std::string::npos);
+    EXPECT_NE(text.find("--version"), std::string::npos);
     EXPECT_NE(text.find("SIGTERM"), std::string::npos);
+}
+
+// A service manager starts the program on a file that was mistyped or not
+// installed: it must fail at once and say why, not run a blank session.
+TEST_F(Headless, AFileThatCannotBeReadEndsItWithStatusTwo)
+{
+    ::mkdir(home.file("folder.qcf").c_str(), 0700);
+    const std::string locked = home.file("locked.qcf");
+    std::ofstream(locked) << "[Lintrel]\r\nNumSessions=1\r\n";
+    ::chmod(locked.c_str(), 0);
+    struct Case {
+        std::string file, reason;
+    };
+    std::vector<Case> cases = {{home.file("missing.qcf"), "no such file"},
+                               {home.file("folder.qcf"), "it is a folder"}};
+    if (::geteuid() != 0)   // root reads it anyway
+        cases.push_back({locked, "ermission denied"});
+    for (const Case& c : cases) {
+        start({"--headless", QString::fromStdString(c.file)});
+        ASSERT_TRUE(program.waitForFinished(10000)) << c.file;
+        EXPECT_EQ(program.exitCode(), 2) << c.file;
+        const std::string e = program.readAllStandardError().toStdString();
+        EXPECT_NE(e.find("lintrel: cannot read " + c.file + ": " ), std::string::npos) << e;
+        EXPECT_NE(e.find(c.reason), std::string::npos) << e;
+        EXPECT_EQ(program.readAllStandardOutput().toStdString(), "");
+    }
+    EXPECT_FALSE(std::ifstream(home.file("default.qcf")).good());
+}
+
+TEST_F(Headless, VersionAndUnknownOptions)
+{
+    start({"--version"});
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_EQ(output(), "lintrel " LINTREL_VERSION_TEXT "\n");
+
+    start({"--headless", "--frobnicate"});
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_EQ(program.exitCode(), 2);
+    EXPECT_NE(program.readAllStandardError().toStdString().find("unknown option --frobnicate"),
+              std::string::npos);
+}
+
+// Status lines carry the local time unless asked not to.
+TEST_F(Headless, StatusLinesCarryTheirTime)
+{
+    const std::string file = home.file("idle.qcf");
+    std::ofstream(file, std::ios::binary)
+        << "[Lintrel]\r\nNumSessions=1\r\n[Session1]\r\nConnector=0\r\nAutoActivate=1\r\n"
+           "CreateVirtualPort=1\r\n";
+    for (const bool stamped : {true, false}) {
+        out.clear();
+        QStringList args{"--headless"};
+        if (!stamped)
+            args << "--no-timestamps";
+        args << QString::fromStdString(file);
+        start(args);
+        ASSERT_TRUE(pumpUntil([&] { return output().find("Session1: ") != std::string::npos; })) << output();
+        const std::string line = output().substr(0, output().find('\n'));
+        const QRegularExpression stamp(
+            R"(^\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}\.\d{3}([+-]\d{2}:\d{2}|Z) Session1: )");
+        EXPECT_EQ(stamp.match(QString::fromStdString(line)).hasMatch(), stamped) << line;
+        if (!stamped) {
+            EXPECT_EQ(line.rfind("Session1: ", 0), 0u) << line;
+        }
+        program.terminate();
+        ASSERT_TRUE(program.waitForFinished(10000));
+    }
 }
 
 TEST_F(Headless, ARunningInstanceIsSeenByTheNextOne)
