@@ -6,6 +6,7 @@
 #include "session_host.h"
 
 #include "kelvad_ctrl.h"
+#include "kvd/kvd.h"
 #include "qel_comm.h"
 #include "net/echo.h"
 #include "net/net.h"
@@ -166,6 +167,13 @@ void Session::Frame2_DblClick()
             list += Winsock1(i).remoteHostIP() + "\r\n";
     if (m_host)
         m_host->messageBox(list, "Connected Clients:");
+}
+
+std::string Session::virtualPortPath() const
+{
+    if (!isActive() || !chkVPort.checked)
+        return {};
+    return kvd::portFolder() + "/COM" + std::to_string(PortIndex);
 }
 
 void Session::setSettingsEnabled(bool on)

@@ -101,6 +101,9 @@ public:
     void UpdateStatus();                 // IoOptionTransfer -> five I/O options
     void Frame2_DblClick();              // connected clients message box
     bool isActive() const { return Command1.text == "De-Activate"; }
+    // Where other programs open this session's virtual port; empty unless
+    // the session is active with one.
+    std::string virtualPortPath() const;
 
     // ---- events of the components (public so tests can drive them)
     void Comm1_OnComm();

@@ -254,6 +254,11 @@ void frmDocument::refresh()
             Shape1[k]->setPalette(p);
         }
     }
+    // A user needs the path to open the virtual port from another program.
+    const std::string path = s.virtualPortPath();
+    const QString tip = path.empty() ? QString() : "Programs open this port as " + qs(path);
+    if (StatusBar1[0]->toolTip() != tip)
+        StatusBar1[0]->setToolTip(tip);
     syncCaption(Command1, s.Command1.text);
     syncEnabledVisible(Command1, s.Command1);
     syncCaption(Command2, s.Command2.text);

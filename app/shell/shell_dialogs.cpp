@@ -69,9 +69,4 @@ void showMessage(QWidget* parent, const QString& text, const QString& title, She
         shellDialogs().message(parent, text, title, icon);
 }
 
-void notYet(QWidget* parent, const char* what)
-{
-    showMessage(parent, QString("%1 is not available in this build yet.").arg(what), "Lintrel");
-}
-
 }  // namespace lintrel

@@ -14,8 +14,4 @@ void showSetPasswordDialog(QWidget* parent); // File > "Password..."
 void showServerOptionsDialog(QWidget* parent);
 void showClientOptionsDialog(QWidget* parent);
 
-// Tells that a dialog is not part of this build (the ping tool's folder
-// may be left out).
-void notYet(QWidget* parent, const char* what);
-
 }  // namespace lintrel

@@ -10,7 +10,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -37,11 +36,14 @@ void frmPing::setMessageHook(MessageHook hook) { g_messageHook = std::move(hook)
 
 frmPing::frmPing(QWidget* parent) : QDialog(parent)
 {
+    setObjectName("frmPing");
     setWindowTitle("Ping IP Address");
 
     Text1 = new QLineEdit;
+    Text1->setObjectName("Text1");
     Text1->setToolTip("Enter the IP Address of the computer that you want to ping.");
     Text2 = new QLineEdit("Testing 123");
+    Text2->setObjectName("Text2");
     Text2->setToolTip("Enter the data string that you want to ping the computer with.");
 
     auto* fields = new QGridLayout;
@@ -51,11 +53,13 @@ frmPing::frmPing(QWidget* parent) : QDialog(parent)
     fields->addWidget(Text2, 1, 1);
 
     auto* frame = new QGroupBox("Ping Results:");
+    frame->setObjectName("Frame1");
     auto* results = new QGridLayout(frame);
     const char* captions[] = {"Return Status:", "Address (dec):", "Round Trip Time:", "Data Packet Size:",
                               "Data Returned:"};
     for (int i = 0; i < 5; ++i) {
         Text4[i] = new QLineEdit;
+        Text4[i]->setObjectName(QString("Text4_%1").arg(i));
         Text4[i]->setReadOnly(true);
         Text4[i]->setToolTip("Return status information.");
         Text4[i]->setMinimumWidth(260);
@@ -64,8 +68,10 @@ frmPing::frmPing(QWidget* parent) : QDialog(parent)
     }
 
     Command1 = new QPushButton("&Ping");
+    Command1->setObjectName("Command1");
     Command1->setDefault(true);
     Command3 = new QPushButton("&Cancel");
+    Command3->setObjectName("Command3");
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(Command1);
@@ -130,14 +136,8 @@ void frmPing::Command1_Click()
 
 void showPingTool(QWidget* parent)
 {
-    static QPointer<frmPing> open;
-    if (!open) {
-        open = new frmPing(parent);
-        open->setAttribute(Qt::WA_DeleteOnClose);
-    }
-    open->show();
-    open->raise();
-    open->activateWindow();
+    frmPing tool(parent);
+    tool.exec();
 }
 
 }  // namespace lintrel

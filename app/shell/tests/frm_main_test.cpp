@@ -390,6 +390,25 @@ TEST_F(MainWindow, SessionWindowDrivesItsSessionOverARealPortAndTcp)
     EXPECT_EQ(w.CurrentFile(), file);
 }
 
+// The session window tells where programs open its virtual port.
+TEST_F(MainWindow, TheVirtualPortsPathIsShownWhileActive)
+{
+    frmMain w;
+    w.Form_Load("");
+    Session& s = w.session(0);
+    s.chkVPort.checked = true;
+    s.Combo2.select("COM6");
+    s.IPAddress.text = "127.0.0.1";
+    s.Command1_Click();
+    w.document(0)->refresh();
+    ASSERT_EQ(s.StatusBar1[0].text, "Virtual Port COM6 created");
+    EXPECT_EQ(find<QLabel>(w, "StatusBar1_0")->toolTip().toStdString(),
+              "Programs open this port as " + ports.file("COM6"));
+    s.Command1_Click();
+    w.document(0)->refresh();
+    EXPECT_TRUE(find<QLabel>(w, "StatusBar1_0")->toolTip().isEmpty());
+}
+
 TEST_F(MainWindow, SessionWindowEditsReachTheSession)
 {
     frmMain w;
