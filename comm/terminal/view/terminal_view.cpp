@@ -142,6 +142,23 @@ void TerminalView::applyWindowFont()
         font.setStrikeOut(desc->strikethrough);
     }
     font.setStyleHint(QFont::TypeWriter);
+    if (!QFontInfo(font).fixedPitch()) {
+        // The system's monospace alias may name a face Qt does not take as
+        // fixed pitch (Noto Sans Mono, for one): use a family that is.
+        const QStringList families = QFontDatabase::families();
+        const QString preferred[] = {"DejaVu Sans Mono", "Liberation Mono", "Noto Mono"};
+        QString fixed;
+        for (const QString& f : preferred)
+            if (families.contains(f) && QFontDatabase::isFixedPitch(f)) {
+                fixed = f;
+                break;
+            }
+        for (int i = 0; fixed.isEmpty() && i < families.size(); ++i)
+            if (QFontDatabase::isFixedPitch(families[i]) && !QFontDatabase::isBitmapScalable(families[i]))
+                fixed = families[i];
+        if (!fixed.isEmpty())
+            font.setFamily(fixed);
+    }
     setFont(font);
     const QFontMetrics fm(font);
     m_cellWidth = std::max(1, fm.horizontalAdvance(QLatin1Char('x')));
