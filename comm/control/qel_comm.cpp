@@ -309,6 +309,14 @@ ErrorInfo CQelComm::Pause(std::int32_t ms)
 
 // --- Events and processing.
 
+bool CQelComm::WakeOnData() const { return ::GetWakeOnData(m_hObject) != 0; }
+
+ErrorInfo CQelComm::SetWakeOnData(bool on)
+{
+    ::SetWakeOnData(m_hObject, on ? 1 : 0);
+    return ok();
+}
+
 std::int32_t CQelComm::RThreshold() const { return ::GetRThreshold(m_hObject); }
 
 ErrorInfo CQelComm::SetRThreshold(std::int32_t count)

@@ -219,7 +219,7 @@ inline constexpr std::int32_t UseTAPI = 118;
 inline constexpr std::int32_t About = 4;
 }  // namespace MemberId
 
-// Values of the CommEvent property: events 1..7 and 100, errors 1001..1010.
+// Values of the CommEvent property: events 1..7 and 100, errors 1001..1011.
 enum CommEventValue : std::int32_t {
     Event_Send = 1,
     Event_Receive = 2,
@@ -240,6 +240,7 @@ enum CommEventValue : std::int32_t {
     Error_ReceiveBufferOverflow = 1008,
     Error_Parity = 1009,
     Error_SendBufferOverflow = 1010,
+    Error_DeviceRemoved = 1011,   // the device went away; PortOpen is false from then on
 };
 
 // Values of XferStatus; they pick the event of a transfer code (100).
@@ -400,6 +401,11 @@ public:
     ErrorInfo SetSThreshold(std::int32_t count);
     std::int32_t CommEvent() const;
     std::int32_t CommError() const;    // the engine's last line-error mask
+    // Wake on data (not stored with the control): the port wakes the engine
+    // when bytes arrive or leave, so OnComm comes at once rather than at the
+    // next poll; see SetWakeOnData in qelcomm6.h.
+    bool WakeOnData() const;
+    ErrorInfo SetWakeOnData(bool on);
     bool IgnoreOnComm() const { return m_ignoreOnComm != 0; }
     ErrorInfo SetIgnoreOnComm(bool on);
     std::int32_t AutoProcess() const;

@@ -77,6 +77,8 @@ constexpr Named kCodes[] = {
      "The transmit buffer was not large enough to BufferOverflow handle the output you sent. Check the "
      "OutBufferCount property to determine whether there is enough room in the buffer for the characters "
      "you want to send."},
+    {Error_DeviceRemoved, "Error_DeviceRemoved",
+     "The port's device went away (unplugged). The port is closed; open it again once the device is back."},
 };
 
 template <std::size_t N>

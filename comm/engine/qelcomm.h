@@ -126,6 +126,8 @@ QELCOMM_API std::int32_t GetCommEcho(QcHandle object);
 // Polling, events and look-up.
 QELCOMM_API void SetInterval(QcHandle object, std::uint32_t ms);
 QELCOMM_API std::uint32_t GetInterval(QcHandle object);
+QELCOMM_API void SetWakeOnData(QcHandle object, std::int32_t flag);
+QELCOMM_API std::int32_t GetWakeOnData(QcHandle object);
 QELCOMM_API void SetRThreshold(QcHandle object, std::int32_t count);
 QELCOMM_API std::int32_t GetRThreshold(QcHandle object);
 QELCOMM_API void SetSThreshold(QcHandle object, std::int32_t count);

@@ -90,7 +90,11 @@ enum {
     QC_ERROR_CARRIER_TIMEOUT = 1007,
     QC_ERROR_RX_OVERFLOW = 1008,
     QC_ERROR_PARITY = 1009,
-    QC_ERROR_TX_OVERFLOW = 1010
+    QC_ERROR_TX_OVERFLOW = 1010,
+    /* The port's device went away (a USB adapter unplugged, the far end of
+     * a pseudo-terminal closed). The port is closed by then (GetPortOpen
+     * reads 0); opening it again works once the device is back. */
+    QC_ERROR_DEVICE_REMOVED = 1011
 };
 
 /* ---- Running without an event loop ------------------------------------ */
@@ -194,6 +198,17 @@ QELCOMM6_EXPORT int32_t GetCommEcho(QcHandle object);
 
 QELCOMM6_EXPORT void SetInterval(QcHandle object, uint32_t ms);
 QELCOMM6_EXPORT uint32_t GetInterval(QcHandle object);
+/* Wake on data (off by default): the port itself tells the object when
+ * bytes arrive, when its output queue hands bytes on, or when its device
+ * goes away, and a polling tick runs at once instead of at the next
+ * interval, so a receive event comes within microseconds. The tick, its
+ * events and their order stay the same; only when ticks run changes. While
+ * the port wakes the object, the timer ticks at most once a second (the
+ * interval when that is longer) for what no port reports: modem lines, line
+ * errors, and the thresholds' repeated events. A port that cannot notify
+ * (the tests' loopback double) keeps being polled at the interval. */
+QELCOMM6_EXPORT void SetWakeOnData(QcHandle object, int32_t flag);
+QELCOMM6_EXPORT int32_t GetWakeOnData(QcHandle object);
 QELCOMM6_EXPORT void SetRThreshold(QcHandle object, int32_t count);
 QELCOMM6_EXPORT int32_t GetRThreshold(QcHandle object);
 QELCOMM6_EXPORT void SetSThreshold(QcHandle object, int32_t count);

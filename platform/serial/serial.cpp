@@ -174,6 +174,11 @@ bool GetQueueSizes(Handle h, std::uint32_t* inQueue, std::uint32_t* outQueue)
         && call(h, [&](detail::Device& d) { return d.queueSizes(inQueue, outQueue); });
 }
 
+bool SetCommNotify(Handle h, std::function<void(std::uint32_t what)> fn)
+{
+    return call(h, [&](detail::Device& d) { return d.setNotify(std::move(fn)); });
+}
+
 namespace detail {
 
 constexpr std::uint32_t kMax = std::numeric_limits<std::uint32_t>::max();

@@ -4,8 +4,18 @@
 // Input always runs with PARMRK so breaks and line errors arrive marked;
 // the read path decodes the marks into a receive buffer of its own, which
 // makes the queue count exact and keeps every byte value intact.
+// Output goes through a queue of the size the caller set, drained into the
+// tty as it takes bytes, so a write that fits never waits: the kernel's tty
+// buffer is a few kB whatever size the caller asked for. A hung-up tty (a
+// USB adapter unplugged, a pseudo-terminal whose master closed) makes the
+// port "gone": calls then fail with ERROR_DEVICE_REMOVED.
 #include "baud_unix.h"
 #include "serial_p.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QThread>
 
 #include <algorithm>
 #include <cerrno>
@@ -21,6 +31,8 @@
 #include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace serial::detail {
 
@@ -125,6 +137,25 @@ public:
     }
     ~TtyDevice() override
     {
+        QSocketNotifier* r = m_readNote;
+        QSocketNotifier* w = m_writeNote;
+        if (r && w && QThread::currentThread() != r->thread()) {
+            // The notifiers' thread may poll the descriptor until it has
+            // disabled them: that thread disables them, then closes it.
+            QObject::disconnect(r, nullptr, nullptr, nullptr);
+            QObject::disconnect(w, nullptr, nullptr, nullptr);
+            const int fd = m_fd;
+            QMetaObject::invokeMethod(r, [r, w, fd] {
+                r->setEnabled(false);
+                w->setEnabled(false);
+                r->deleteLater();
+                w->deleteLater();
+                ::flock(fd, LOCK_UN);
+                ::close(fd);
+            }, Qt::QueuedConnection);
+            return;
+        }
+        dropNotifiers();
         ::flock(m_fd, LOCK_UN);
         ::close(m_fd);
     }
@@ -180,6 +211,7 @@ public:
         *mask = m_mask;
         return true;
     }
+    bool setNotify(std::function<void(std::uint32_t)> fn) override;
 
 private:
     bool applyLine(const DCB& dcb);
@@ -188,6 +220,14 @@ private:
     void decode(std::uint8_t c);
     void deliver(std::uint8_t c, bool marked);
     bool modemLines(unsigned long request, int bits);
+    std::uint32_t outLimit() const { return m_outQueue ? m_outQueue : kDefaultOutQueue; }
+    std::size_t pending() const { return m_tx.size() - m_txHead; }
+    bool drain();
+    void markGoneIfHungUp(ssize_t readResult, int error);
+    void onReadable();
+    void onWritable();
+    void syncNotifiers();
+    void dropNotifiers();
 
     const int m_fd;
     const bool m_pty;
@@ -200,7 +240,62 @@ private:
     std::uint32_t m_markErrors = 0; // errors the marks showed since the last ClearCommError
     bool m_haveCounts = false;
     serial_icounter_struct m_counts{};
+    std::vector<std::uint8_t> m_tx;  // output queue: bytes from m_txHead on wait for the tty
+    std::size_t m_txHead = 0;
+    bool m_gone = false;             // hung up: the device went away
+    // Notifications, on the thread that asked for them.
+    std::function<void(std::uint32_t)> m_notify;
+    QPointer<QSocketNotifier> m_readNote, m_writeNote;
+    std::uint32_t m_notified = 0;    // news gathered for the next callback
 };
+
+// Hands the queue to the tty as far as it takes bytes; false once the
+// device went away.  Called with the mutex held.
+bool TtyDevice::drain()
+{
+    while (pending() > 0 && !m_gone) {
+        const ssize_t n = ::write(m_fd, m_tx.data() + m_txHead, pending());
+        if (n > 0) {
+            m_txHead += std::size_t(n);
+            m_notified |= NOTIFY_ROOM;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN)
+            markGoneIfHungUp(-1, errno);
+        break;
+    }
+    if (pending() == 0) {
+        m_tx.clear();
+        m_txHead = 0;
+    } else if (m_txHead > m_tx.size() / 2) {
+        m_tx.erase(m_tx.begin(), m_tx.begin() + std::ptrdiff_t(m_txHead));
+        m_txHead = 0;
+    }
+    return !m_gone;
+}
+
+// A read of 0 bytes is also what a tty in raw mode answers when nothing
+// is there; only a hang-up shows POLLHUP as well.  Errors that mean the
+// device is no more (a pseudo-terminal whose master closed gives EIO) do
+// too.  Called with the mutex held.
+void TtyDevice::markGoneIfHungUp(ssize_t readResult, int error)
+{
+    if (m_gone)
+        return;
+    if (readResult < 0 && (error == EIO || error == ENXIO || error == ENODEV)) {
+        m_gone = true;
+    } else if (readResult == 0) {
+        pollfd p{m_fd, POLLIN, 0};
+        m_gone = ::poll(&p, 1, 0) > 0 && (p.revents & POLLHUP);
+    }
+    if (m_gone) {
+        m_notified |= NOTIFY_GONE;
+        m_tx.clear();
+        m_txHead = 0;
+    }
+}
 
 bool TtyDevice::lineTaken(const termios& wanted, std::uint32_t baud)
 {
@@ -301,11 +396,15 @@ void TtyDevice::fill()
 {
     const std::size_t limit = std::max(m_inQueue, kDefaultInQueue);
     std::uint8_t chunk[4096];
-    while (m_rx.size() < limit) {
+    while (m_rx.size() < limit && !m_gone) {
         const std::size_t want = std::min(sizeof chunk, limit - m_rx.size());
         const ssize_t n = ::read(m_fd, chunk, want);
-        if (n <= 0)
+        if (n <= 0) {
+            if (!(n < 0 && (errno == EAGAIN || errno == EINTR)))
+                markGoneIfHungUp(n, errno);
             return;
+        }
+        m_notified |= NOTIFY_INPUT;
         for (ssize_t i = 0; i < n; ++i)
             decode(chunk[i]);
     }
@@ -315,6 +414,10 @@ bool TtyDevice::clearError(std::uint32_t* errors, COMSTAT* stat)
 {
     std::lock_guard lock(m_mutex);
     fill();
+    drain();
+    // What arrived before the device went away can still be read.
+    if (m_gone && m_rx.empty())
+        return fail(ERROR_DEVICE_REMOVED);
     std::uint32_t e = 0;
     serial_icounter_struct now{};
     if (m_haveCounts && ::ioctl(m_fd, TIOCGICOUNT, &now) == 0) {
@@ -334,9 +437,10 @@ bool TtyDevice::clearError(std::uint32_t* errors, COMSTAT* stat)
     *errors = e;
     *stat = COMSTAT{};
     stat->cbInQue = std::uint32_t(m_rx.size());
+    stat->cbOutQue = std::uint32_t(pending());
     int out = 0;
     if (::ioctl(m_fd, TIOCOUTQ, &out) == 0 && out > 0)
-        stat->cbOutQue = std::uint32_t(out);
+        stat->cbOutQue += std::uint32_t(out);
     int lines = 0;
     if (m_dcb.fOutxCtsFlow && ::ioctl(m_fd, TIOCMGET, &lines) == 0)
         stat->fCtsHold = !(lines & TIOCM_CTS);
@@ -354,14 +458,24 @@ bool TtyDevice::read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t* d
     std::uint32_t got = 0;
     for (;;) {
         std::uint32_t taken = 0;
+        bool gone = false;
         {
             std::lock_guard lock(m_mutex);
             fill();
+            if (m_gone && m_rx.empty() && got == 0) {
+                *done = 0;
+                return fail(ERROR_DEVICE_REMOVED);
+            }
             taken = std::uint32_t(std::min<std::size_t>(count - got, m_rx.size()));
             std::copy_n(m_rx.begin(), taken, buffer + got);
             m_rx.erase(m_rx.begin(), m_rx.begin() + taken);
+            if (taken > 0 && m_readNote)
+                syncNotifiers();   // room again for input the notifier stopped taking
+            gone = m_gone;
         }
         got += taken;
+        if (gone)
+            break;
         const int wait = timer.waitMs(got, taken > 0);
         if (wait == 0)
             break;
@@ -375,23 +489,42 @@ bool TtyDevice::read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t* d
 
 bool TtyDevice::write(const std::uint8_t* buffer, std::uint32_t count, std::uint32_t* done)
 {
-    std::uint64_t totalMs;
-    {
-        std::lock_guard lock(m_mutex);
-        totalMs = std::uint64_t(m_timeouts.WriteTotalTimeoutMultiplier) * count + m_timeouts.WriteTotalTimeoutConstant;
-    }
+    std::unique_lock lock(m_mutex);
+    const std::uint64_t totalMs =
+        std::uint64_t(m_timeouts.WriteTotalTimeoutMultiplier) * count + m_timeouts.WriteTotalTimeoutConstant;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(totalMs);
     std::uint32_t sent = 0;
-    while (sent < count) {
-        const ssize_t n = ::write(m_fd, buffer + sent, count - sent);
-        if (n > 0) {
-            sent += std::uint32_t(n);
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+    for (;;) {
+        if (!drain()) {
             *done = sent;
-            return failErrno();
+            return fail(ERROR_DEVICE_REMOVED);
         }
+        // Straight to the tty while nothing waits before these bytes.
+        while (pending() == 0 && sent < count) {
+            const ssize_t n = ::write(m_fd, buffer + sent, count - sent);
+            if (n > 0) {
+                sent += std::uint32_t(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno != EAGAIN) {
+                markGoneIfHungUp(-1, errno);
+                *done = sent;
+                if (m_gone)
+                    return fail(ERROR_DEVICE_REMOVED);
+                return failErrno();
+            }
+            break;
+        }
+        // The rest joins the queue as far as it has room.
+        const std::size_t room = outLimit() > pending() ? outLimit() - pending() : 0;
+        const std::uint32_t take = std::uint32_t(std::min<std::size_t>(room, count - sent));
+        m_tx.insert(m_tx.end(), buffer + sent, buffer + sent + take);
+        sent += take;
+        if (sent == count)
+            break;
+        // Does not fit: wait for the tty to take bytes, as the time-outs allow.
         int wait = -1;
         if (totalMs != 0) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
@@ -399,11 +532,107 @@ bool TtyDevice::write(const std::uint8_t* buffer, std::uint32_t count, std::uint
                 break;  // timed out: the short count tells the caller
             wait = int(std::min<long long>(left, 1000000));
         }
+        lock.unlock();
         pollfd p{m_fd, POLLOUT, 0};
         ::poll(&p, 1, wait);
+        lock.lock();
     }
+    if (m_writeNote)
+        syncNotifiers();
     *done = sent;
     return true;
+}
+
+bool TtyDevice::setNotify(std::function<void(std::uint32_t)> fn)
+{
+    dropNotifiers();
+    std::lock_guard lock(m_mutex);
+    m_notify = std::move(fn);
+    if (!m_notify)
+        return true;
+    // A notifier needs an event loop on this thread; without an application
+    // object there is none to run it.
+    if (!QCoreApplication::instance() || !QThread::currentThread()->eventDispatcher())
+        return fail(ERROR_NOT_SUPPORTED);
+    m_readNote = new QSocketNotifier(m_fd, QSocketNotifier::Read);
+    m_writeNote = new QSocketNotifier(m_fd, QSocketNotifier::Write);
+    QObject::connect(m_readNote, &QSocketNotifier::activated, m_readNote, [this] { onReadable(); });
+    QObject::connect(m_writeNote, &QSocketNotifier::activated, m_writeNote, [this] { onWritable(); });
+    m_notified = 0;
+    syncNotifiers();
+    return true;
+}
+
+// The notifiers watch only what can bring news: input while the receive
+// buffer has room, output while the queue holds bytes, nothing once gone.
+// Notifiers belong to their thread; from another one the change is queued
+// there.  Called with the mutex held.
+void TtyDevice::syncNotifiers()
+{
+    if (!m_readNote || !m_writeNote)
+        return;
+    const bool readOn = !m_gone && m_rx.size() < std::max(m_inQueue, kDefaultInQueue);
+    const bool writeOn = !m_gone && pending() > 0;
+    QSocketNotifier* r = m_readNote;
+    QSocketNotifier* w = m_writeNote;
+    if (QThread::currentThread() == r->thread()) {
+        r->setEnabled(readOn);
+        w->setEnabled(writeOn);
+    } else {
+        QMetaObject::invokeMethod(r, [r, readOn] { r->setEnabled(readOn); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(w, [w, writeOn] { w->setEnabled(writeOn); }, Qt::QueuedConnection);
+    }
+}
+
+void TtyDevice::dropNotifiers()
+{
+    std::function<void(std::uint32_t)> old;
+    std::lock_guard lock(m_mutex);
+    for (QPointer<QSocketNotifier>* n : {&m_readNote, &m_writeNote}) {
+        if (QSocketNotifier* note = *n) {
+            // Cut off from this object at once (safe from any thread),
+            // disabled on its own thread, deleted later since this may run
+            // inside the notifier's own signal.
+            QObject::disconnect(note, nullptr, nullptr, nullptr);
+            if (QThread::currentThread() == note->thread())
+                note->setEnabled(false);
+            else
+                QMetaObject::invokeMethod(note, [note] { note->setEnabled(false); }, Qt::QueuedConnection);
+            note->deleteLater();
+        }
+        *n = nullptr;
+    }
+    old.swap(m_notify);
+}
+
+void TtyDevice::onReadable()
+{
+    std::function<void(std::uint32_t)> notify;
+    std::uint32_t what = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        fill();
+        syncNotifiers();
+        what = std::exchange(m_notified, 0);
+        notify = m_notify;
+    }
+    if (what && notify)
+        notify(what);   // may close the port: nothing of this object is touched after it
+}
+
+void TtyDevice::onWritable()
+{
+    std::function<void(std::uint32_t)> notify;
+    std::uint32_t what = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        drain();
+        syncNotifiers();
+        what = std::exchange(m_notified, 0);
+        notify = m_notify;
+    }
+    if (what && notify)
+        notify(what);
 }
 
 bool TtyDevice::purge(std::uint32_t flags)
@@ -414,8 +643,12 @@ bool TtyDevice::purge(std::uint32_t flags)
         m_rx.clear();
         m_markState = 0;
     }
-    if (flags & (PURGE_TXABORT | PURGE_TXCLEAR))
+    if (flags & (PURGE_TXABORT | PURGE_TXCLEAR)) {
         ::tcflush(m_fd, TCOFLUSH);
+        m_tx.clear();
+        m_txHead = 0;
+        syncNotifiers();
+    }
     return true;
 }
 
