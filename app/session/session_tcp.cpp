@@ -21,6 +21,7 @@ using lt::winsock::SocketControl;
 std::unique_ptr<SocketControl> Session::newSocket(int index)
 {
     auto s = std::make_unique<SocketControl>();
+    s->noDelay = LowLatencyActive;
     s->events.connectionRequest = [this, index](long id) { Winsock1_ConnectionRequest(index, id); };
     s->events.dataArrival = [this, index](long) { Winsock1_DataArrival(index); };
     s->events.connect = [this, index] { Winsock1_Connect(index); };
@@ -105,6 +106,10 @@ void Session::Winsock1_DataArrival(int index)
         return;
     }
     TcpBuffer += bytes;
+    // Low latency: to the port now, as far as its output queue has room;
+    // the rest goes when the port reports room (or at the next tick).
+    if (LowLatencyActive)
+        writeTcpToSerial();
 }
 
 void Session::takeHeldSockets()
@@ -186,7 +191,9 @@ void Session::monitorConnections()
 {
     if (!GlobalOptions.PingEnabled || m_pingUnavailable)
         return;
-    if (++PingIdleTicks < 91 * (GlobalOptions.PingFrequency + 1))
+    // A tick of the idle pace stands for as many 50 ms ticks as it lasts.
+    PingIdleTicks += std::max(1, Timer2.interval() / 50);
+    if (PingIdleTicks < 91 * (GlobalOptions.PingFrequency + 1))
         return;
     PingIdleTicks = 0;
     if (!anyConnected())

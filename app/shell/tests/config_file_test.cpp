@@ -95,6 +95,27 @@ TEST_F(ConfigFile, SavingWhatWasLoadedRewritesTheSameBytes)
     EXPECT_EQ(readFile(path), original);
 }
 
+// Low latency is a key of its own after the others: a file without it loads
+// as off and is written back unchanged; on, it is written after the rest.
+TEST_F(ConfigFile, LowLatencyIsOffWithoutItsKeyAndWrittenAfterTheOthers)
+{
+    writeFile(path, crlf({"[Lintrel]", "NumSessions=2", "[Session1]", "PortNumber=1", "[Session2]",
+                          "PortNumber=2", "LowLatency=1"}));
+    getprofilesettings(runner, path);
+    ASSERT_EQ(runner.sessionCount(), 2u);
+    EXPECT_FALSE(runner.session(0).LowLatency.checked);
+    EXPECT_TRUE(runner.session(1).LowLatency.checked);
+    runner.session(0).LowLatency.checked = true;
+    runner.session(1).LowLatency.checked = false;
+    writeprofilesettings(runner, path);
+    const std::string saved = readFile(path);
+    EXPECT_NE(saved.find("ConnectOnVirtualOpen=1\r\nLowLatency=1\r\n[Session2]"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("LowLatency=0\r\n"), std::string::npos) << "a key the file had is kept";
+    getprofilesettings(runner, path);
+    EXPECT_TRUE(runner.session(0).LowLatency.checked);
+    EXPECT_FALSE(runner.session(1).LowLatency.checked);
+}
+
 TEST_F(ConfigFile, MissingFileGivesOneNewSessionAndTheGlobalDefaults)
 {
     GlobalOptions.Password = "old";
