@@ -55,7 +55,7 @@ void SetLastError(std::uint32_t code) { t_lastError = code; }
 Handle CreateFile(const std::string& name)
 {
     bool registered = false;
-    std::unique_ptr<detail::Device> device = detail::openLoopback(name, &registered);
+    std::shared_ptr<detail::Device> device = detail::openLoopback(name, &registered);
     if (!device && !registered)
         device = detail::openTty(resolvePortName(name));
     if (!device)

@@ -41,7 +41,7 @@ protected:
 };
 
 // A tty device at that path; nullptr with SetLastError on failure.
-std::unique_ptr<Device> openTty(const std::string& path);
+std::shared_ptr<Device> openTty(const std::string& path);
 // The loopback end registered under exactly that name. nullptr and
 // *registered false when there is none; nullptr and *registered true (with
 // SetLastError) when it is registered but cannot be opened.

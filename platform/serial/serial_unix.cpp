@@ -20,6 +20,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <memory>
 #include <deque>
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -124,7 +126,7 @@ bool isPseudoTerminal(int fd)
     return ::fstat(fd, &st) == 0 && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
 }
 
-class TtyDevice : public Device {
+class TtyDevice : public Device, public std::enable_shared_from_this<TtyDevice> {
 public:
     explicit TtyDevice(int fd) : m_fd(fd), m_pty(isPseudoTerminal(fd))
     {
@@ -134,28 +136,39 @@ public:
         if (m_dcb.BaudRate == 0)
             m_dcb.BaudRate = 9600;
         m_haveCounts = ::ioctl(m_fd, TIOCGICOUNT, &m_counts) == 0;
+        // The output queue drains by itself, as a driver's does, on the
+        // event loop of the thread that opened the port; without one it
+        // drains whenever the port is used.
+        if (QCoreApplication::instance() && QThread::currentThread()->eventDispatcher()) {
+            m_writeNote = new QSocketNotifier(m_fd, QSocketNotifier::Write);
+            m_writeNote->setEnabled(false);
+            QObject::connect(m_writeNote, &QSocketNotifier::activated, m_writeNote, [this] { onWritable(); });
+        }
     }
     ~TtyDevice() override
     {
-        QSocketNotifier* r = m_readNote;
-        QSocketNotifier* w = m_writeNote;
-        if (r && w && QThread::currentThread() != r->thread()) {
+        QSocketNotifier* note = m_writeNote ? m_writeNote.data() : m_readNote.data();
+        if (note && QThread::currentThread() != note->thread()) {
             // The notifiers' thread may poll the descriptor until it has
             // disabled them: that thread disables them, then closes it.
-            QObject::disconnect(r, nullptr, nullptr, nullptr);
-            QObject::disconnect(w, nullptr, nullptr, nullptr);
+            QSocketNotifier* r = m_readNote;
+            QSocketNotifier* w = m_writeNote;
+            for (QSocketNotifier* n : {r, w})
+                if (n)
+                    QObject::disconnect(n, nullptr, nullptr, nullptr);
             const int fd = m_fd;
-            QMetaObject::invokeMethod(r, [r, w, fd] {
-                r->setEnabled(false);
-                w->setEnabled(false);
-                r->deleteLater();
-                w->deleteLater();
+            QMetaObject::invokeMethod(note, [r, w, fd] {
+                for (QSocketNotifier* n : {r, w})
+                    if (n) {
+                        n->setEnabled(false);
+                        n->deleteLater();
+                    }
                 ::flock(fd, LOCK_UN);
                 ::close(fd);
             }, Qt::QueuedConnection);
             return;
         }
-        dropNotifiers();
+        dropNotifiers(true);
         ::flock(m_fd, LOCK_UN);
         ::close(m_fd);
     }
@@ -226,8 +239,10 @@ private:
     void markGoneIfHungUp(ssize_t readResult, int error);
     void onReadable();
     void onWritable();
+    void postNews();
+    void deliverNews();
     void syncNotifiers();
-    void dropNotifiers();
+    void dropNotifiers(bool all);
 
     const int m_fd;
     const bool m_pty;
@@ -247,6 +262,7 @@ private:
     std::function<void(std::uint32_t)> m_notify;
     QPointer<QSocketNotifier> m_readNote, m_writeNote;
     std::uint32_t m_notified = 0;    // news gathered for the next callback
+    bool m_newsPosted = false;       // a delivery of m_notified is queued
 };
 
 // Hands the queue to the tty as far as it takes bytes; false once the
@@ -405,6 +421,11 @@ void TtyDevice::fill()
             return;
         }
         m_notified |= NOTIFY_INPUT;
+        // Most chunks hold no mark and nothing to strip: taken whole.
+        if (m_markState == 0 && !m_dcb.fNull && std::memchr(chunk, 0xFF, std::size_t(n)) == nullptr) {
+            m_rx.insert(m_rx.end(), chunk, chunk + n);
+            continue;
+        }
         for (ssize_t i = 0; i < n; ++i)
             decode(chunk[i]);
     }
@@ -444,6 +465,7 @@ bool TtyDevice::clearError(std::uint32_t* errors, COMSTAT* stat)
     int lines = 0;
     if (m_dcb.fOutxCtsFlow && ::ioctl(m_fd, TIOCMGET, &lines) == 0)
         stat->fCtsHold = !(lines & TIOCM_CTS);
+    postNews();
     return true;
 }
 
@@ -469,8 +491,9 @@ bool TtyDevice::read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t* d
             taken = std::uint32_t(std::min<std::size_t>(count - got, m_rx.size()));
             std::copy_n(m_rx.begin(), taken, buffer + got);
             m_rx.erase(m_rx.begin(), m_rx.begin() + taken);
-            if (taken > 0 && m_readNote)
+            if (taken > 0)
                 syncNotifiers();   // room again for input the notifier stopped taking
+            postNews();
             gone = m_gone;
         }
         got += taken;
@@ -537,58 +560,59 @@ bool TtyDevice::write(const std::uint8_t* buffer, std::uint32_t count, std::uint
         ::poll(&p, 1, wait);
         lock.lock();
     }
-    if (m_writeNote)
-        syncNotifiers();
+    syncNotifiers();
+    postNews();
     *done = sent;
     return true;
 }
 
 bool TtyDevice::setNotify(std::function<void(std::uint32_t)> fn)
 {
-    dropNotifiers();
+    dropNotifiers(false);
     std::lock_guard lock(m_mutex);
     m_notify = std::move(fn);
     if (!m_notify)
         return true;
-    // A notifier needs an event loop on this thread; without an application
-    // object there is none to run it.
-    if (!QCoreApplication::instance() || !QThread::currentThread()->eventDispatcher())
+    // Notifications come on the event loop of the thread that opened the
+    // port, where its output notifier already lives.
+    if (!m_writeNote || QThread::currentThread() != m_writeNote->thread()) {
+        m_notify = nullptr;
         return fail(ERROR_NOT_SUPPORTED);
+    }
     m_readNote = new QSocketNotifier(m_fd, QSocketNotifier::Read);
-    m_writeNote = new QSocketNotifier(m_fd, QSocketNotifier::Write);
     QObject::connect(m_readNote, &QSocketNotifier::activated, m_readNote, [this] { onReadable(); });
-    QObject::connect(m_writeNote, &QSocketNotifier::activated, m_writeNote, [this] { onWritable(); });
     m_notified = 0;
     syncNotifiers();
     return true;
 }
 
-// The notifiers watch only what can bring news: input while the receive
-// buffer has room, output while the queue holds bytes, nothing once gone.
-// Notifiers belong to their thread; from another one the change is queued
-// there.  Called with the mutex held.
+// The notifiers watch only what can bring news: input (when asked for)
+// while the receive buffer has room, output while the queue holds bytes,
+// nothing once gone.  Notifiers belong to their thread; from another one
+// the change is queued there.  Called with the mutex held.
 void TtyDevice::syncNotifiers()
 {
-    if (!m_readNote || !m_writeNote)
-        return;
     const bool readOn = !m_gone && m_rx.size() < std::max(m_inQueue, kDefaultInQueue);
     const bool writeOn = !m_gone && pending() > 0;
-    QSocketNotifier* r = m_readNote;
-    QSocketNotifier* w = m_writeNote;
-    if (QThread::currentThread() == r->thread()) {
-        r->setEnabled(readOn);
-        w->setEnabled(writeOn);
-    } else {
-        QMetaObject::invokeMethod(r, [r, readOn] { r->setEnabled(readOn); }, Qt::QueuedConnection);
-        QMetaObject::invokeMethod(w, [w, writeOn] { w->setEnabled(writeOn); }, Qt::QueuedConnection);
+    for (auto [note, on] : {std::pair{m_readNote.data(), readOn}, std::pair{m_writeNote.data(), writeOn}}) {
+        if (!note)
+            continue;
+        if (QThread::currentThread() != note->thread())
+            QMetaObject::invokeMethod(note, [note, on] { note->setEnabled(on); }, Qt::QueuedConnection);
+        else if (note->isEnabled() != on)
+            note->setEnabled(on);
     }
 }
 
-void TtyDevice::dropNotifiers()
+// Drops the input notifier and the callback; with all, the output notifier
+// too (the port is closing).
+void TtyDevice::dropNotifiers(bool all)
 {
     std::function<void(std::uint32_t)> old;
     std::lock_guard lock(m_mutex);
     for (QPointer<QSocketNotifier>* n : {&m_readNote, &m_writeNote}) {
+        if (n == &m_writeNote && !all)
+            continue;
         if (QSocketNotifier* note = *n) {
             // Cut off from this object at once (safe from any thread),
             // disabled on its own thread, deleted later since this may run
@@ -618,6 +642,41 @@ void TtyDevice::onReadable()
     }
     if (what && notify)
         notify(what);   // may close the port: nothing of this object is touched after it
+}
+
+// News found outside the notifiers' own callbacks (a status read or a read
+// that took input from the tty, a write that drained the queue) would
+// otherwise never be told: the tty has nothing new to wake a notifier.  It
+// is delivered from the event loop, never inside the call that found it.
+// Called with the mutex held.
+void TtyDevice::postNews()
+{
+    if (!m_notify) {
+        m_notified = 0;
+        return;
+    }
+    if (!m_notified || m_newsPosted || !m_writeNote)
+        return;
+    m_newsPosted = true;
+    std::weak_ptr<TtyDevice> weak = weak_from_this();
+    QMetaObject::invokeMethod(m_writeNote, [weak] {
+        if (auto self = weak.lock())
+            self->deliverNews();
+    }, Qt::QueuedConnection);
+}
+
+void TtyDevice::deliverNews()
+{
+    std::function<void(std::uint32_t)> notify;
+    std::uint32_t what = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        m_newsPosted = false;
+        what = std::exchange(m_notified, 0);
+        notify = m_notify;
+    }
+    if (what && notify)
+        notify(what);
 }
 
 void TtyDevice::onWritable()
@@ -684,7 +743,7 @@ bool TtyDevice::modemStatus(std::uint32_t* status)
 
 }  // namespace
 
-std::unique_ptr<Device> openTty(const std::string& path)
+std::shared_ptr<Device> openTty(const std::string& path)
 {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -712,7 +771,7 @@ std::unique_ptr<Device> openTty(const std::string& path)
         t.c_cc[VTIME] = 0;
         ::tcsetattr(fd, TCSANOW, &t);
     }
-    return std::make_unique<TtyDevice>(fd);
+    return std::make_shared<TtyDevice>(fd);
 }
 
 }  // namespace serial::detail

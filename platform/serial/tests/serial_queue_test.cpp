@@ -173,3 +173,28 @@ TEST_F(QueueTest, WhatArrivedBeforeTheHangUpIsStillRead)
     EXPECT_FALSE(ClearCommError(h, &errors, &stat));
     EXPECT_EQ(GetLastError(), ERROR_DEVICE_REMOVED);
 }
+
+// Input that a status read took from the tty before the notifier saw it
+// leaves the tty with nothing to report: the port must still tell.
+TEST_F(QueueTest, InputTakenByAStatusReadIsStillNotified)
+{
+    std::uint32_t seen = 0;
+    ASSERT_TRUE(SetCommNotify(h, [&](std::uint32_t what) { seen |= what; }));
+    for (int round = 0; round < 20; ++round) {
+        seen = 0;
+        pty.send("x");
+        // Wait for the byte to reach the tty without running the event loop.
+        const auto until = Clock::now() + std::chrono::seconds(5);
+        while (inQueue() == 0 && Clock::now() < until) {
+        }
+        ASSERT_EQ(inQueue(), 1u);
+        ASSERT_TRUE(testsupport::pumpUntil([&] { return (seen & NOTIFY_INPUT) != 0; }, 500))
+            << "round " << round << ": the byte waits unreported";
+        char c = 0;
+        std::uint32_t n = 0;
+        COMMTIMEOUTS t;
+        t.ReadIntervalTimeout = 0xFFFFFFFF;
+        ASSERT_TRUE(SetCommTimeouts(h, &t));
+        ASSERT_TRUE(ReadFile(h, &c, 1, &n));
+    }
+}
