@@ -44,12 +44,21 @@ def cpu_seconds(pids):
     return total / CLK
 
 
+def free_ports(n):
+    """n distinct free ports: all held at once, so none is handed out twice."""
+    held = []
+    for _ in range(n):
+        s = socket.socket()
+        s.bind(("127.0.0.1", 0))
+        held.append(s)
+    ports = [s.getsockname()[1] for s in held]
+    for s in held:
+        s.close()
+    return ports
+
+
 def free_port():
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
+    return free_ports(1)[0]
 
 
 class Device:
@@ -230,11 +239,18 @@ class Lintrel(Bridge):
         self.out = open(os.path.join(self.dir, "out"), "w")
         self.procs = [subprocess.Popen([self.binary, "--headless", "--no-timestamps", qcf], env=env,
                                        stdout=self.out, stderr=subprocess.DEVNULL)]
+        try:
+            self.wait_ready(len(devices))
+        except Exception:
+            self.stop()
+            raise
+
+    def wait_ready(self, count):
         until = time.time() + 30
         while time.time() < until:
             with open(os.path.join(self.dir, "out")) as f:
                 out = f.read()
-            if out.count("Listening...") >= len(devices):
+            if out.count("Listening...") >= count:
                 return
             if "Error" in out or self.procs[0].poll() is not None:
                 break
@@ -276,7 +292,7 @@ def measure(bridge, mb, trips):
 
 def idle(bridge, count, seconds):
     devs = [Device() for _ in range(count)]
-    ports = [free_port() for _ in range(count)]
+    ports = free_ports(count)
     bridge.start(devs, ports)
     try:
         time.sleep(2)  # start-up done

@@ -153,6 +153,7 @@ private:
     bool anyConnected();
     bool serialInputDropped() const;
     bool busy() const;
+    std::size_t tcpBound();
     void paceTimer2();
     void applyLowLatency(bool on);
     void deviceRemoved();

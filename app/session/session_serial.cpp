@@ -92,6 +92,7 @@ void Session::Comm1_OnComm()
     if (code == qelcomm::control::Event_Send && LowLatencyActive) {
         if (!TcpBuffer.empty())
             writeTcpToSerial();
+        takeHeldSockets();
         notify();
         return;
     }
@@ -211,21 +212,24 @@ void Session::writeTcpToSerial()
     // With low latency the write goes on while the queue has room: bytes the
     // device takes at once leave room behind them, and a queue that fills
     // up reports room again as it drains.  Otherwise one write a tick.
+    // What was written leaves TcpBuffer once, at the end.
+    std::size_t written = 0;
     do {
         if (!c.PortOpen())
-            return;
+            break;
         const std::int32_t room = c.OutBufferSize() - c.OutBufferCount();
         if (room <= 0)
-            return;
-        if (std::int64_t(TcpBuffer.size()) <= room) {
-            if (!c.Output(TcpBuffer).failed())
-                TcpBuffer.clear();
-        } else {
-            if (c.Output(TcpBuffer.substr(0, std::size_t(room))).failed())
-                return;
-            TcpBuffer.erase(0, std::size_t(room));
-        }
-    } while (LowLatencyActive && !TcpBuffer.empty());
+            break;
+        const std::size_t n = std::min(TcpBuffer.size() - written, std::size_t(room));
+        const bool whole = written == 0 && n == TcpBuffer.size();
+        if (c.Output(whole ? TcpBuffer : TcpBuffer.substr(written, n)).failed())
+            break;
+        written += n;
+    } while (LowLatencyActive && written < TcpBuffer.size());
+    if (written == TcpBuffer.size())
+        TcpBuffer.clear();
+    else
+        TcpBuffer.erase(0, written);
 }
 
 // Something the 50 ms tick still has to do: indicators to turn green,

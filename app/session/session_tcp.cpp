@@ -32,6 +32,16 @@ std::unique_ptr<SocketControl> Session::newSocket(int index)
     return s;
 }
 
+// With low latency the port is written as bytes arrive, so little needs to
+// wait here: the rest stays in the socket, where TCP holds the peer back.
+std::size_t Session::tcpBound()
+{
+    if (!LowLatencyActive)
+        return kBufferBound;
+    const std::int32_t out = Comm1().OutBufferSize();
+    return std::max<std::size_t>(std::size_t(std::max(out, 0)), 65536);
+}
+
 bool Session::anyConnected()
 {
     for (int i = 0; i <= HighSocketIndex; ++i)
@@ -71,7 +81,8 @@ void Session::Winsock1_DataArrival(int index)
     PingIdleTicks = 0;
     Shape1[1].fillColor = IndicatorField::kRed;
     std::string bytes;
-    const std::size_t room = kBufferBound - std::min(TcpBuffer.size(), kBufferBound);
+    const std::size_t bound = tcpBound();
+    const std::size_t room = bound - std::min(TcpBuffer.size(), bound);
     if (room == 0 || Winsock1(index).bytesReceived() > long(room)) {
         // Past the bound the rest stays in the socket until the tick has
         // written some of TcpBuffer out.
@@ -114,7 +125,7 @@ void Session::Winsock1_DataArrival(int index)
 
 void Session::takeHeldSockets()
 {
-    if (m_heldSockets.empty() || TcpBuffer.size() >= kBufferBound)
+    if (m_heldSockets.empty() || TcpBuffer.size() >= tcpBound())
         return;
     std::vector<int> held;
     held.swap(m_heldSockets);

@@ -126,6 +126,40 @@ bool isPseudoTerminal(int fd)
     return ::fstat(fd, &st) == 0 && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
 }
 
+// Bytes in arrival order: appended at the back, taken from the front,
+// stored contiguously so both are block copies.
+class ByteQueue {
+public:
+    std::size_t size() const { return m_bytes.size() - m_head; }
+    bool empty() const { return size() == 0; }
+    void push_back(std::uint8_t c) { m_bytes.push_back(c); }
+    void append(const std::uint8_t* p, std::size_t n) { m_bytes.insert(m_bytes.end(), p, p + n); }
+    // Moves up to n bytes from the front into out; returns how many.
+    std::size_t take(std::uint8_t* out, std::size_t n)
+    {
+        n = std::min(n, size());
+        std::memcpy(out, m_bytes.data() + m_head, n);
+        m_head += n;
+        if (m_head == m_bytes.size()) {
+            m_bytes.clear();
+            m_head = 0;
+        } else if (m_head > m_bytes.size() / 2) {
+            m_bytes.erase(m_bytes.begin(), m_bytes.begin() + std::ptrdiff_t(m_head));
+            m_head = 0;
+        }
+        return n;
+    }
+    void clear()
+    {
+        m_bytes.clear();
+        m_head = 0;
+    }
+
+private:
+    std::vector<std::uint8_t> m_bytes;
+    std::size_t m_head = 0;
+};
+
 class TtyDevice : public Device, public std::enable_shared_from_this<TtyDevice> {
 public:
     explicit TtyDevice(int fd) : m_fd(fd), m_pty(isPseudoTerminal(fd))
@@ -230,6 +264,7 @@ private:
     bool applyLine(const DCB& dcb);
     bool lineTaken(const termios& wanted, std::uint32_t baud);
     void fill();
+    void look();
     void decode(std::uint8_t c);
     void deliver(std::uint8_t c, bool marked);
     bool modemLines(unsigned long request, int bits);
@@ -250,7 +285,7 @@ private:
     DCB m_dcb;
     COMMTIMEOUTS m_timeouts;
     std::uint32_t m_inQueue = 0, m_outQueue = 0, m_mask = 0;
-    std::deque<std::uint8_t> m_rx;  // decoded input not yet read
+    ByteQueue m_rx;                 // decoded input not yet read
     int m_markState = 0;            // bytes of a 0xFF mark sequence seen so far
     std::uint32_t m_markErrors = 0; // errors the marks showed since the last ClearCommError
     bool m_haveCounts = false;
@@ -411,7 +446,7 @@ void TtyDevice::decode(std::uint8_t c)
 void TtyDevice::fill()
 {
     const std::size_t limit = std::max(m_inQueue, kDefaultInQueue);
-    std::uint8_t chunk[4096];
+    std::uint8_t chunk[16384];
     while (m_rx.size() < limit && !m_gone) {
         const std::size_t want = std::min(sizeof chunk, limit - m_rx.size());
         const ssize_t n = ::read(m_fd, chunk, want);
@@ -421,20 +456,38 @@ void TtyDevice::fill()
             return;
         }
         m_notified |= NOTIFY_INPUT;
-        // Most chunks hold no mark and nothing to strip: taken whole.
-        if (m_markState == 0 && !m_dcb.fNull && std::memchr(chunk, 0xFF, std::size_t(n)) == nullptr) {
-            m_rx.insert(m_rx.end(), chunk, chunk + n);
-            continue;
+        // Runs without a mark byte are taken whole; only marks (and, when
+        // nulls are stripped, every byte) go one at a time.
+        const std::uint8_t* p = chunk;
+        const std::uint8_t* const end = chunk + n;
+        while (p < end) {
+            if (m_markState != 0 || m_dcb.fNull) {
+                decode(*p++);
+                continue;
+            }
+            const auto* mark = static_cast<const std::uint8_t*>(std::memchr(p, 0xFF, std::size_t(end - p)));
+            const std::uint8_t* runEnd = mark ? mark : end;
+            m_rx.append(p, std::size_t(runEnd - p));
+            p = runEnd;
+            if (mark)
+                decode(*p++);
         }
-        for (ssize_t i = 0; i < n; ++i)
-            decode(chunk[i]);
     }
+}
+
+// A status read looks at the tty only when nothing else watches it: with
+// an input notifier, new input is read when the notifier says so, which
+// saves a read (and the tty's buffer flush behind it) on every status read.
+void TtyDevice::look()
+{
+    if (!m_readNote)
+        fill();
 }
 
 bool TtyDevice::clearError(std::uint32_t* errors, COMSTAT* stat)
 {
     std::lock_guard lock(m_mutex);
-    fill();
+    look();
     drain();
     // What arrived before the device went away can still be read.
     if (m_gone && m_rx.empty())
@@ -488,9 +541,7 @@ bool TtyDevice::read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t* d
                 *done = 0;
                 return fail(ERROR_DEVICE_REMOVED);
             }
-            taken = std::uint32_t(std::min<std::size_t>(count - got, m_rx.size()));
-            std::copy_n(m_rx.begin(), taken, buffer + got);
-            m_rx.erase(m_rx.begin(), m_rx.begin() + taken);
+            taken = std::uint32_t(m_rx.take(buffer + got, count - got));
             if (taken > 0)
                 syncNotifiers();   // room again for input the notifier stopped taking
             postNews();
