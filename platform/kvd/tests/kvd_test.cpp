@@ -323,10 +323,10 @@ TEST_F(KvdTest, RepeatedOpenCloseStaysInStep)
     ASSERT_TRUE(createPort("COM10"));
     ASSERT_NE(openEnd("COM10"), kInvalidHandle);
     ASSERT_TRUE(SetCommMask(m_port, kControlWaitMask));
-    // Written while nobody holds the port: accepted and dropped.
-    uint32_t written = 0;
+    // Written while nobody holds the port: nothing is taken.
+    uint32_t written = 5;
     EXPECT_TRUE(WriteFile(m_port, "stale", 5, &written, nullptr));
-    EXPECT_EQ(written, 5u);
+    EXPECT_EQ(written, 0u);
     FILE* far = python(
         "for i in range(5):\n"
         "    s = serial.Serial(sys.argv[1])\n"
@@ -406,6 +406,132 @@ TEST_F(KvdTest, EndOfDeletedPortFailsEveryRequest)
     EXPECT_EQ(GetLastError(), kErrorDeviceRemoved);
     EXPECT_TRUE(CloseHandle(m_port));
     m_port = kInvalidHandle;
+}
+
+}  // namespace
+
+namespace {
+
+// Waits out events until `ms` pass without one; calls seen(mask) for each.
+template <typename F>
+void eventsUntilQuiet(Handle port, int quietMs, int totalMs, F seen)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(totalMs);
+    while (std::chrono::steady_clock::now() < end) {
+        Event ev;
+        Overlapped ov;
+        ov.hEvent = &ev;
+        uint32_t mask = 0;
+        if (!WaitCommEvent(port, &mask, &ov)) {
+            ASSERT_EQ(GetLastError(), kErrorIoPending);
+            if (!ev.wait(quietMs)) {
+                SetCommMask(port, kControlWaitMask);  // ends the pending wait
+                ASSERT_TRUE(ev.wait(1000));
+                return;
+            }
+        }
+        seen(mask);
+    }
+}
+
+// A program that clears its local flags (here all of c_lflag, as raw-mode
+// programs do) no longer makes the pseudo-terminal report its settings
+// changes; each one must reach the control all the same.
+TEST_F(KvdTest, SettingsChangesAfterTheProgramClearsItsLocalFlags)
+{
+    ASSERT_TRUE(createPort("COM12"));
+    ASSERT_NE(openEnd("COM12"), kInvalidHandle);
+    ASSERT_TRUE(SetCommMask(m_port, kControlWaitMask));
+    FILE* far = python(
+        "import termios\n"
+        "s = serial.Serial(sys.argv[1], 1200)\n"
+        "time.sleep(0.4)\n"
+        "s.baudrate = 2400\n"
+        "time.sleep(0.4)\n"
+        "a = termios.tcgetattr(s.fd)\n"
+        "a[3] = 0\n"
+        "termios.tcsetattr(s.fd, termios.TCSANOW, a)\n"
+        "time.sleep(0.4)\n"
+        "s.baudrate = 4800\n"
+        "time.sleep(0.4)\n"
+        "s.baudrate = 57600\n"
+        "time.sleep(0.4)\n"
+        "s.stopbits = 2\n"
+        "time.sleep(0.4)\n"
+        "s.rtscts = True\n"
+        "time.sleep(0.4)\n"
+        "a = termios.tcgetattr(s.fd)\n"
+        "a[6][termios.VMIN] = 1\n"
+        "a[6][termios.VTIME] = 5\n"
+        "termios.tcsetattr(s.fd, termios.TCSANOW, a)\n"
+        "time.sleep(0.6)\n"
+        "s.close()\n",
+        "COM12");
+    ASSERT_NE(far, nullptr);
+    std::vector<uint32_t> bauds;
+    uint32_t other = 0;
+    eventsUntilQuiet(m_port, 1000, 8000, [&](uint32_t mask) {
+        other |= mask;
+        if (mask & EV_KVD_BAUD) {
+            uint32_t baud = 0, ret = 0;
+            DeviceIoControl(m_port, IOCTL_KVD_GET_BAUD_RATE, nullptr, 0, &baud, 4, &ret, nullptr);
+            bauds.push_back(baud);
+        }
+    });
+    pclose(far);
+    EXPECT_EQ(bauds, (std::vector<uint32_t>{1200, 2400, 4800, 57600}));
+    EXPECT_TRUE(other & EV_KVD_LINECTRL);
+    EXPECT_TRUE(other & EV_KVD_HANDFLOW);
+    EXPECT_TRUE(other & EV_KVD_TIMEOUTS);
+    uint32_t ret = 0;
+    SerialLineControl line;
+    ASSERT_TRUE(DeviceIoControl(m_port, IOCTL_KVD_GET_LINE_CONTROL, nullptr, 0, &line, 3, &ret, nullptr));
+    EXPECT_EQ(line.StopBits, 2);
+    SerialHandflow hf;
+    ASSERT_TRUE(DeviceIoControl(m_port, IOCTL_KVD_GET_HANDFLOW, nullptr, 0, &hf, 16, &ret, nullptr));
+    EXPECT_TRUE(hf.ControlHandShake & SERIAL_CTS_HANDSHAKE);
+    SerialTimeouts t;
+    ASSERT_TRUE(DeviceIoControl(m_port, IOCTL_KVD_GET_TIMEOUTS, nullptr, 0, &t, 20, &ret, nullptr));
+    EXPECT_EQ(t.ReadIntervalTimeout, 500u);
+}
+
+// A program that fills the control's input queue and closes the port: the
+// close is reported while the queue is still full, and the bytes that did
+// not fit are still delivered once the control reads.
+TEST_F(KvdTest, CloseIsSeenWhileTheInputQueueIsFull)
+{
+    ASSERT_TRUE(createPort("COM13"));
+    ASSERT_NE(openEnd("COM13"), kInvalidHandle);
+    ASSERT_TRUE(SetCommMask(m_port, kControlWaitMask));
+    FILE* far = python(
+        "s = serial.Serial(sys.argv[1])\n"
+        "s.write(bytes(i % 251 for i in range(10000)))\n"
+        "s.flush()\n"
+        "time.sleep(0.3)\n"
+        "s.close()\n"
+        "print('closed', flush=True)\n",
+        "COM13");
+    ASSERT_NE(far, nullptr);
+    char line[16] = {};
+    ASSERT_NE(fgets(line, sizeof line, far), nullptr);
+    EXPECT_STREQ(line, "closed\n");
+    pclose(far);
+    int openClose = 0;
+    eventsUntilQuiet(m_port, 700, 4000, [&](uint32_t mask) {
+        if (mask & EV_KVD_OPENCLOSE)
+            ++openClose;
+    });
+    EXPECT_EQ(openClose, 2);
+    uint32_t state = 1, ret = 0;
+    ASSERT_TRUE(DeviceIoControl(m_port, IOCTL_KVD_GET_STATE, nullptr, 0, &state, 4, &ret, nullptr));
+    EXPECT_EQ(state, 0u);
+    ComStat st;
+    ASSERT_TRUE(ClearCommError(m_port, nullptr, &st));
+    EXPECT_EQ(st.cbInQue, 8192u);
+    const std::string got = readAll(10000);
+    ASSERT_EQ(got.size(), 10000u);
+    for (size_t i = 0; i < got.size(); ++i)
+        ASSERT_EQ(uint8_t(got[i]), i % 251) << i;
 }
 
 }  // namespace
