@@ -167,6 +167,9 @@ QELCOMM6_EXPORT int32_t GetLineInput(QcHandle object, char* buffer, int32_t size
 QELCOMM6_EXPORT int32_t GetInBufferCount(QcHandle object);
 QELCOMM6_EXPORT void ClearInputBuffer(QcHandle object);
 QELCOMM6_EXPORT int32_t FlushInputBuffer(QcHandle object, uint32_t ms);
+/* 1 when every byte was written, 0 otherwise (a closed port, or what the
+ * driver did not take: in one attempt with an output time-out of 0, else
+ * within the time-out). */
 QELCOMM6_EXPORT int32_t Output(QcHandle object, const void* bytes, int32_t count);
 /* "^M" sends a control character, "~" pauses one second. */
 QELCOMM6_EXPORT int32_t OutputModem(QcHandle object, const char* text);
