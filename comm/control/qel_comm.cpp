@@ -91,6 +91,7 @@ ErrorInfo CQelComm::SetCommPort(std::int16_t port)
 {
     m_commPort = port;
     ::SetCommPort(m_hObject, port);
+    refreshStatus();
     return ok();
 }
 
@@ -99,6 +100,7 @@ bool CQelComm::PortOpen() const { return engineFlag(::GetPortOpen(m_hObject)); }
 ErrorInfo CQelComm::SetPortOpen(bool open)
 {
     const bool opened = ::SetPortOpen(m_hObject, toEngineFlag(open)) != 0;
+    refreshStatus();
     if (open && opened && engineFlag(::GetPortOpen(m_hObject)) && engineFlag(::GetCarrier(m_hObject)))
         fire(EventId::CarrierChanged);
     return ok();
@@ -115,6 +117,7 @@ ErrorInfo CQelComm::SetSettings(const std::string& settings)
 {
     m_settings = settings;
     const std::int32_t result = ::SetSettings(m_hObject, settings.c_str());
+    refreshStatus();
     notifyChanged(MemberId::Settings);
     // A rejected text is not raised as an error (containers rely on the
     // write succeeding); the engine's result code tells a caller about it.

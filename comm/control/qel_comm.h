@@ -296,7 +296,9 @@ public:
     // Taken over by the next apply step (construction, in-place activation).
     void SetAmbientDisplayName(const std::string& name) { m_ambientName = name; }
     // The container's status bar showing the control's state (port,
-    // settings, connection); the apply step asks it to refresh.
+    // settings, connection); the apply step, every write of Settings,
+    // CommPort and PortOpen, and a carrier change (on the callback road)
+    // ask it to refresh.
     void SetStatusRefresh(std::function<void()> refresh) { m_statusRefresh = std::move(refresh); }
     const std::string& ObjectName() const { return m_objectName; }
     // Whether the container runs its form (true) or designs it; trace
@@ -469,6 +471,9 @@ private:
     void handleCode(std::int32_t code, bool fromCallback);
     void fire(std::int32_t dispid);
     void notifyChanged(std::int32_t dispid);
+    // Asks the container's status bar to show the port, settings and
+    // connection again (not while stored values are being loaded).
+    void refreshStatus();
     ErrorInfo ok();
     ErrorInfo fail(HResult hr, const std::string& description);
 
@@ -484,6 +489,9 @@ private:
     char m_lookUpSeparator = '|';
     std::int32_t m_lookUpInputLen = 0, m_lookUpTimeOut = 10000;
     std::int32_t m_outTimeOut = 0;
+    // The last Output or OutputLine wrote nothing and is not traced (a
+    // closed port, another blocking member running).
+    bool m_writeUntraced = false;
     std::int32_t m_loadDepth = 0;
     std::string m_objectName, m_ambientName;
     bool m_ambientUserMode = true;
