@@ -2,6 +2,7 @@
 
 #include "qelcomm.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
@@ -29,6 +30,11 @@ void ensureHostLoop()
 QELCOMM_API std::int32_t PumpCommEvents(std::int32_t milliseconds)
 {
     qelcomm::ensureHostLoop();
+    // A thread Qt did not start, in a process whose application object
+    // lives on another thread, has no event dispatcher: its timers never
+    // run, and waiting here would only sleep.
+    if (!QAbstractEventDispatcher::instance())
+        return 0;
     if (milliseconds <= 0) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         QCoreApplication::sendPostedEvents();

@@ -97,9 +97,10 @@ enum {
 
 /* Runs the calling thread's pending timers and events for about
  * milliseconds ms (0 or less: only what is pending now), then returns 1.
- * Returns 0 without waiting when the thread cannot run events (a thread
- * that did not call InitQelCommObjects or CreateCommObject while the
- * process had no event loop). Event handlers run inside this call. */
+ * Returns 0 at once when the thread cannot run events: a thread other than
+ * the one that has the process's Qt application object (the first to call
+ * InitQelCommObjects, CreateCommObject or this function in a program
+ * without one), unless Qt started it. Event handlers run inside this call. */
 QELCOMM6_EXPORT int32_t PumpCommEvents(int32_t milliseconds);
 
 /* ---- Object life ------------------------------------------------------- */
