@@ -7,6 +7,7 @@
 
 #include "comm_object.h"
 #include "comm_spy.h"
+#include "companion.h"
 #include "control_access.h"
 
 namespace qelcomm::control {
@@ -415,6 +416,14 @@ ErrorInfo CQelComm::SetLookUpTimeOut(std::int32_t ms)
     m_lookUpTimeOut = ms;
     ::SetLookUpTimeOut(m_hObject, std::uint32_t(ms));
     return ok();
+}
+
+void CQelComm::About()
+{
+    using ShowAboutBox = void (*)();
+    if (auto show = reinterpret_cast<ShowAboutBox>(
+            qelcomm::companionSymbol(QELCOMM6_PAGES_LIBRARY, "qelcomm6ShowAboutBox")))
+        show();
 }
 
 lt::automation::Variant CQelComm::StoredProperty(std::int32_t dispid) const

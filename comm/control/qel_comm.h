@@ -449,6 +449,11 @@ public:
     // --- Modem output (guarded: it pauses while pumping messages).
     ErrorInfo OutputModem(const std::string& text);
 
+    // Shows the About box modally, from the property pages' library
+    // (libqelcomm6_control_pages, loaded when the program does not link
+    // it); nothing when that library is missing or no window can show.
+    void About();
+
     // Members of the terminal view, file transfer and modem areas that only
     // keep their value for now: read and written by DISPID (see Dispatch()).
     lt::automation::Variant StoredProperty(std::int32_t dispid) const;

@@ -1,6 +1,7 @@
 #include "property_pages.h"
 
 #include "qel_comm.h"
+#include "window_host.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -8,6 +9,7 @@
 #include <QFontComboBox>
 #include <QFormLayout>
 #include <QIntValidator>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -357,6 +359,23 @@ void FontPage::store(CQelComm& c)
     m_loaded = f;
 }
 
+// --- About.
+
+AboutBox::AboutBox(QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("About Qel Comm Objects"));
+    auto* layout = new QVBoxLayout(this);
+    auto* name = new QLabel(QStringLiteral("<b>Qel Comm Objects 6.0</b>"), this);
+    name->setObjectName(QStringLiteral("name"));
+    layout->addWidget(name);
+    layout->addWidget(new QLabel(QStringLiteral("The QelComm communications control: serial ports, terminal\n"
+                                                "emulation, file transfers and modem dialing."),
+                                 this));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+}
+
 // --- The sheet.
 
 PropertySheet::PropertySheet(CQelComm& control, QWidget* parent) : QDialog(parent), m_control(control)
@@ -397,3 +416,13 @@ void PropertySheet::applyAll()
 }
 
 }  // namespace qelcomm::control::pages
+
+// What the control's About method looks up, whether or not the program
+// links this library.
+extern "C" __attribute__((visibility("default"))) void qelcomm6ShowAboutBox()
+{
+    if (!qelcomm::canShowWindows())
+        return;
+    qelcomm::control::pages::AboutBox box(QApplication::activeWindow());
+    box.exec();
+}

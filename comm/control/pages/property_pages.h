@@ -150,6 +150,13 @@ private:
     lt::automation::FontDesc m_loaded;
 };
 
+// "About Qel Comm Objects": the control's name, version and OK; what the
+// control's About method shows.
+class QELCOMM_PAGES_API AboutBox : public QDialog {
+public:
+    explicit AboutBox(QWidget* parent = nullptr);
+};
+
 // The four pages as tabs with OK, Cancel and Apply.
 class QELCOMM_PAGES_API PropertySheet : public QDialog {
 public:

@@ -4,7 +4,12 @@
 
 #include "qel_comm.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QTimer>
 #include <QFontComboBox>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -213,6 +218,23 @@ TEST(PropertyPages, SheetAppliesEveryDirtyPageAndShowsTheOutcome)
     EXPECT_TRUE(v.toBool());
     for (int i = 0; i < 4; ++i)
         EXPECT_FALSE(sheet.page(i)->isDirty()) << i;
+}
+
+// The control's About method shows the About box modally.
+TEST(PropertyPages, AboutShowsTheAboutBox)
+{
+    CQelComm c;
+    QString title;
+    QTimer::singleShot(0, [&] {
+        auto* box = dynamic_cast<AboutBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        title = box->windowTitle();
+        box->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    });
+    lt::automation::Args none;
+    Variant result;
+    EXPECT_FALSE(c.Dispatch().invoke(MemberId::About, none, result).failed());
+    EXPECT_EQ(title, "About Qel Comm Objects");
 }
 
 }  // namespace
