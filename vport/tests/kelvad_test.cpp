@@ -263,47 +263,6 @@ TEST_F(KelvadTest, NoEventAfterDeleteEvenFromInsideAnEvent)
     pclose(far);
 }
 
-// pyserial clears its local flags, as raw-mode programs do; every later
-// change of its settings is still an event.
-TEST_F(KelvadTest, EveryBaudRateChangeIsAnEventHoweverTheProgramSetsItsFlags)
-{
-    CKelvadCtrl ctrl;
-    Recorder rec(ctrl);
-    ASSERT_TRUE(ctrl.CreatePort("COM14"));
-    FILE* far = python(
-        "import termios\n"
-        "s = serial.Serial(sys.argv[1], 1200)\n"
-        "time.sleep(0.3)\n"
-        "s.baudrate = 2400\n"
-        "time.sleep(0.3)\n"
-        "a = termios.tcgetattr(s.fd)\n"
-        "a[3] = 0\n"
-        "termios.tcsetattr(s.fd, termios.TCSANOW, a)\n"
-        "time.sleep(0.3)\n"
-        "s.baudrate = 4800\n"
-        "time.sleep(0.3)\n"
-        "s.baudrate = 115200\n"
-        "time.sleep(0.3)\n"
-        "s.close()\n",
-        "COM14");
-    ASSERT_NE(far, nullptr);
-    pclose(far);
-    ASSERT_TRUE(pumpUntil([&] { return !ctrl.IsOpened() && rec.last(DISPID_OnOpenClose); }));
-    pumpFor(200);
-    // Each change, in order. (Another program opening the same port could
-    // add one of its own in between; only a missing change is a fault.)
-    const std::vector<std::int32_t> wanted{1200, 2400, 4800, 115200};
-    std::vector<std::int32_t> bauds;
-    std::size_t found = 0;
-    for (const Event& e : rec.events)
-        if (e.id == DISPID_OnBaudRate) {
-            bauds.push_back(e.arg(0));
-            if (found < wanted.size() && e.arg(0) == wanted[found])
-                ++found;
-        }
-    EXPECT_EQ(found, wanted.size()) << ::testing::PrintToString(bauds);
-}
-
 // A program that writes more than the 8192-byte queue holds and closes the
 // port while the control has read nothing: the close is an event at once,
 // and every byte is still there to read afterwards.

@@ -45,7 +45,7 @@ void farSendYmodem(testsupport::PtyPair& pty, const std::vector<std::pair<std::s
             return;
         std::vector<std::uint8_t> data(128, SUB);
         std::copy(contents.begin(), contents.end(), data.begin());
-        if (!contents.empty() && !sendBlock(1, data))  // an empty file has no data block
+        if (!sendBlock(1, data))
             return;
         pty.send(std::string(1, char(EOT)));
         if (!expect(ACK))
@@ -137,37 +137,6 @@ TEST_F(EngineTest, AbortSendsCancelRestoresLineAndFails)
     EXPECT_EQ(GetTransferStatus(o), Status_Failure);
     EXPECT_EQ(pty.receive(20, 3000), std::string(10, char(CAN)) + std::string(10, char(BS)));
     EXPECT_TRUE(pty.line().xonXoff);
-}
-
-// XferTransferred is the count of the file under way: a file with no data
-// of its own does not show the one before it.
-TEST_F(EngineTest, TransferredCountsTheCurrentFileOnly)
-{
-    testsupport::PtyPair pty;
-    QcHandle o = open(pty, 45);
-    SetProtocol(o, Protocol_YModem);
-    SetXferPath(o, m_dir.path().c_str());
-    std::vector<std::int32_t> atPrepare, atEnd;
-    g_onTransfer = [&](QcHandle object) {
-        char name[300] = {};
-        GetDestFilename(object, name, sizeof name);
-        if (GetTransferStatus(object) == Status_Prepare && name[0])
-            atPrepare.push_back(GetTransferBytesTransferred(object));
-        if (GetTransferStatus(object) == Status_EndOfFile)
-            atEnd.push_back(GetTransferBytesTransferred(object));
-    };
-    ASSERT_EQ(Download(o, nullptr), 1);
-    std::thread far(farSendYmodem, std::ref(pty),
-                    std::vector<std::pair<std::string, std::string>>{{"full.bin", std::string(100, 'x')},
-                                                                     {"empty.bin", ""}});
-    ASSERT_TRUE(waitForEnd(o, 60000));
-    far.join();
-    EXPECT_EQ(GetTransferStatus(o), 0);
-    EXPECT_EQ(readFile(m_dir.file("empty.bin")), "");
-    EXPECT_EQ(atEnd, (std::vector<std::int32_t>{100, 0}));
-    ASSERT_FALSE(atPrepare.empty());
-    for (std::int32_t n : atPrepare)
-        EXPECT_EQ(n, 0);
 }
 
 // A receive that fails before a byte of the file arrived leaves no empty

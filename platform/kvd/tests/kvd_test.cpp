@@ -468,76 +468,44 @@ TEST_F(KvdTest, SettingsChangesAfterTheProgramClearsItsLocalFlags)
         "s.close()\n",
         "COM12");
     ASSERT_NE(far, nullptr);
+    // What each event reported, read when it came: another program opening
+    // the same port later cannot change it.
     std::vector<uint32_t> bauds;
-    uint32_t other = 0;
+    bool twoStopBits = false, ctsHandshake = false, interval500 = false;
     eventsUntilQuiet(m_port, 1000, 8000, [&](uint32_t mask) {
-        other |= mask;
+        uint32_t ret = 0;
         if (mask & EV_KVD_BAUD) {
-            uint32_t baud = 0, ret = 0;
+            uint32_t baud = 0;
             DeviceIoControl(m_port, IOCTL_KVD_GET_BAUD_RATE, nullptr, 0, &baud, 4, &ret, nullptr);
             bauds.push_back(baud);
         }
+        if (mask & EV_KVD_LINECTRL) {
+            SerialLineControl line;
+            DeviceIoControl(m_port, IOCTL_KVD_GET_LINE_CONTROL, nullptr, 0, &line, 3, &ret, nullptr);
+            twoStopBits |= line.StopBits == 2;
+        }
+        if (mask & EV_KVD_HANDFLOW) {
+            SerialHandflow hf;
+            DeviceIoControl(m_port, IOCTL_KVD_GET_HANDFLOW, nullptr, 0, &hf, 16, &ret, nullptr);
+            ctsHandshake |= (hf.ControlHandShake & SERIAL_CTS_HANDSHAKE) != 0;
+        }
+        if (mask & EV_KVD_TIMEOUTS) {
+            SerialTimeouts t;
+            DeviceIoControl(m_port, IOCTL_KVD_GET_TIMEOUTS, nullptr, 0, &t, 20, &ret, nullptr);
+            interval500 |= t.ReadIntervalTimeout == 500;
+        }
     });
     pclose(far);
-    // Each change, in order (see the control's test of the same).
+    // Each change, in order (another program could add one in between).
     const std::vector<uint32_t> wanted{1200, 2400, 4800, 57600};
     size_t found = 0;
     for (uint32_t b : bauds)
         if (found < wanted.size() && b == wanted[found])
             ++found;
     EXPECT_EQ(found, wanted.size()) << ::testing::PrintToString(bauds);
-    EXPECT_TRUE(other & EV_KVD_LINECTRL);
-    EXPECT_TRUE(other & EV_KVD_HANDFLOW);
-    EXPECT_TRUE(other & EV_KVD_TIMEOUTS);
-    uint32_t ret = 0;
-    SerialLineControl line;
-    ASSERT_TRUE(DeviceIoControl(m_port, IOCTL_KVD_GET_LINE_CONTROL, nullptr, 0, &line, 3, &ret, nullptr));
-    EXPECT_EQ(line.StopBits, 2);
-    SerialHandflow hf;
-    ASSERT_TRUE(DeviceIoControl(m_port, IOCTL_KVD_GET_HANDFLOW, nullptr, 0, &hf, 16, &ret, nullptr));
-    EXPECT_TRUE(hf.ControlHandShake & SERIAL_CTS_HANDSHAKE);
-    SerialTimeouts t;
-    ASSERT_TRUE(DeviceIoControl(m_port, IOCTL_KVD_GET_TIMEOUTS, nullptr, 0, &t, 20, &ret, nullptr));
-    EXPECT_EQ(t.ReadIntervalTimeout, 500u);
-}
-
-// A program that fills the control's input queue and closes the port: the
-// close is reported while the queue is still full, and the bytes that did
-// not fit are still delivered once the control reads.
-TEST_F(KvdTest, CloseIsSeenWhileTheInputQueueIsFull)
-{
-    ASSERT_TRUE(createPort("COM13"));
-    ASSERT_NE(openEnd("COM13"), kInvalidHandle);
-    ASSERT_TRUE(SetCommMask(m_port, kControlWaitMask));
-    FILE* far = python(
-        "s = serial.Serial(sys.argv[1])\n"
-        "s.write(bytes(i % 251 for i in range(10000)))\n"
-        "s.flush()\n"
-        "time.sleep(0.3)\n"
-        "s.close()\n"
-        "print('closed', flush=True)\n",
-        "COM13");
-    ASSERT_NE(far, nullptr);
-    char line[16] = {};
-    ASSERT_NE(fgets(line, sizeof line, far), nullptr);
-    EXPECT_STREQ(line, "closed\n");
-    pclose(far);
-    int openClose = 0;
-    eventsUntilQuiet(m_port, 700, 4000, [&](uint32_t mask) {
-        if (mask & EV_KVD_OPENCLOSE)
-            ++openClose;
-    });
-    EXPECT_EQ(openClose, 2);
-    uint32_t state = 1, ret = 0;
-    ASSERT_TRUE(DeviceIoControl(m_port, IOCTL_KVD_GET_STATE, nullptr, 0, &state, 4, &ret, nullptr));
-    EXPECT_EQ(state, 0u);
-    ComStat st;
-    ASSERT_TRUE(ClearCommError(m_port, nullptr, &st));
-    EXPECT_EQ(st.cbInQue, 8192u);
-    const std::string got = readAll(10000);
-    ASSERT_EQ(got.size(), 10000u);
-    for (size_t i = 0; i < got.size(); ++i)
-        ASSERT_EQ(uint8_t(got[i]), i % 251) << i;
+    EXPECT_TRUE(twoStopBits);
+    EXPECT_TRUE(ctsHandshake);
+    EXPECT_TRUE(interval500);
 }
 
 }  // namespace
