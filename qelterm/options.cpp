@@ -76,9 +76,11 @@ const char* const kUsage =
     "start again); receive stores into DIR\n"
     "(default the current folder) under NAME, or under the names the sender\n"
     "gives (XModem without NAME: UNTITLED.000, ...). Progress goes to standard\n"
-    "error: a bar when it is a terminal, else a line per file. Exit codes: 0\n"
-    "the transfer went through, 1 it failed (the reason follows on standard\n"
-    "error), 2 usage error.\n";
+    "error: a bar when it is a terminal, else a line per file. Each file ends\n"
+    "with \"NAME: N bytes, done\", or with \"aborted:\" or \"failed:\" and the\n"
+    "reason; a new file that failed before any of its data arrived is\n"
+    "removed. Exit codes: 0 the transfer went through, 1 it failed (the\n"
+    "reason follows on standard error), 2 usage error.\n";
 
 namespace {
 

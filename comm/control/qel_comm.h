@@ -297,7 +297,9 @@ public:
     // Taken over by the next apply step (construction, in-place activation).
     void SetAmbientDisplayName(const std::string& name) { m_ambientName = name; }
     // The container's status bar showing the control's state (port,
-    // settings, connection); the apply step asks it to refresh.
+    // settings, connection); the apply step, every write of Settings,
+    // CommPort and PortOpen, and a carrier change (on the callback road)
+    // ask it to refresh.
     void SetStatusRefresh(std::function<void()> refresh) { m_statusRefresh = std::move(refresh); }
     const std::string& ObjectName() const { return m_objectName; }
     // Whether the container runs its form (true) or designs it; trace
@@ -453,6 +455,11 @@ public:
     // --- Modem output (guarded: it pauses while pumping messages).
     ErrorInfo OutputModem(const std::string& text);
 
+    // Shows the About box modally, from the property pages' library
+    // (libqelcomm6_control_pages, loaded when the program does not link
+    // it); nothing when that library is missing or no window can show.
+    void About();
+
     // Members of the terminal view, file transfer and modem areas that only
     // keep their value for now: read and written by DISPID (see Dispatch()).
     lt::automation::Variant StoredProperty(std::int32_t dispid) const;
@@ -475,6 +482,9 @@ private:
     void handleCode(std::int32_t code, bool fromCallback);
     void fire(std::int32_t dispid);
     void notifyChanged(std::int32_t dispid);
+    // Asks the container's status bar to show the port, settings and
+    // connection again (not while stored values are being loaded).
+    void refreshStatus();
     ErrorInfo ok();
     ErrorInfo fail(HResult hr, const std::string& description);
 
@@ -490,6 +500,9 @@ private:
     char m_lookUpSeparator = '|';
     std::int32_t m_lookUpInputLen = 0, m_lookUpTimeOut = 10000;
     std::int32_t m_outTimeOut = 0;
+    // The last Output or OutputLine wrote nothing and is not traced (a
+    // closed port, another blocking member running).
+    bool m_writeUntraced = false;
     std::int32_t m_loadDepth = 0;
     std::string m_objectName, m_ambientName;
     bool m_ambientUserMode = true;

@@ -185,6 +185,15 @@ void CQelComm::notifyChanged(std::int32_t dispid)
     m_propertyNotify.fire(dispid, none);
 }
 
+void CQelComm::refreshStatus()
+{
+    if (m_statusRefresh && m_loadDepth <= 0) {
+        // The container's refresh may replace itself while it runs.
+        const std::function<void()> refresh = m_statusRefresh;
+        refresh();
+    }
+}
+
 void CQelComm::handleCode(std::int32_t code, bool fromCallback)
 {
     // A handler may destroy the control: look before every further step.
@@ -211,8 +220,10 @@ void CQelComm::handleCode(std::int32_t code, bool fromCallback)
     if (fromCallback)
         ControlAccess::traceEvent(*this, event, {});
     fire(event);
-    // The status bar of the terminal view follows carrier changes on the
-    // callback road once the terminal exists.
+    // The status bar shows the carrier; the command-message road leaves
+    // it to the container.
+    if (fromCallback && event == EventId::CarrierChanged && *alive)
+        refreshStatus();
 }
 
 }  // namespace qelcomm::control

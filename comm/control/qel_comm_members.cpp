@@ -338,7 +338,10 @@ void ControlAccess::buildDispatch(CQelComm& c)
                                    [p](const Variant& v) { return p->OutputModem(v.toString()); });
 
     // Methods and the indexed command state.
-    c.m_dispatch.addMethod(M::About, "About", [p](Args&, Variant&) { return p->ok(); });
+    c.m_dispatch.addMethod(M::About, "About", [p](Args&, Variant&) {
+        p->About();
+        return p->ok();
+    });
     c.m_dispatch.addMethod(M::CommandState, "CommandState", [p](Args& a, Variant& r) {
         // CommandState(command) reads, CommandState(command, value) writes.
         if (a.empty() || !a[0] || !a[0]->toInt32())

@@ -32,7 +32,8 @@ using QcIdleLoop = void (*)();
 // application one, so the flat interface works from a plain C program.
 QELCOMM_API std::int32_t InitQelCommObjects();
 // Runs the calling thread's pending timers and events for about ms
-// milliseconds (0 or less: only what is pending now); returns 1.
+// milliseconds (0 or less: only what is pending now); returns 1, or 0 at
+// once on a thread that cannot run events (see qelcomm6.h).
 QELCOMM_API std::int32_t PumpCommEvents(std::int32_t milliseconds);
 QELCOMM_API QcHandle CreateCommObject(QcHandle parent);
 QELCOMM_CPP_API QcHandle CreateCommObjectName(QcHandle parent, const char* name);

@@ -32,9 +32,12 @@
  * sleep, so that polling runs and the handler set with SetEventHandler is
  * called. InitQelCommObjects (called by CreateCommObject) prepares what the
  * library needs on a thread that has nothing (it makes the process's Qt
- * application object when there is none: a Qt program makes its own
- * QApplication before its first comm object and runs its own event loop).
- * Without a QGuiApplication, CopySelectionToClipboard returns 0.
+ * application object when there is none: a QApplication when a display is
+ * configured (DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM) and the port
+ * settings dialog's library is installed, else a core application; a Qt
+ * program makes its own QApplication before its first comm object and runs
+ * its own event loop). Without a QGuiApplication, CopySelectionToClipboard
+ * returns 0.
  *
  * The members with C++ linkage (SetLookUpSeparator, ComOutput, the qelbas
  * script functions, ...) are declared in qelcomm6.hpp.
@@ -101,9 +104,10 @@ enum {
 
 /* Runs the calling thread's pending timers and events for about
  * milliseconds ms (0 or less: only what is pending now), then returns 1.
- * Returns 0 without waiting when the thread cannot run events (a thread
- * that did not call InitQelCommObjects or CreateCommObject while the
- * process had no event loop). Event handlers run inside this call. */
+ * Returns 0 at once when the thread cannot run events: a thread other than
+ * the one that has the process's Qt application object (the first to call
+ * InitQelCommObjects, CreateCommObject or this function in a program
+ * without one), unless Qt started it. Event handlers run inside this call. */
 QELCOMM6_EXPORT int32_t PumpCommEvents(int32_t milliseconds);
 
 /* ---- Object life ------------------------------------------------------- */
@@ -160,8 +164,11 @@ QELCOMM6_EXPORT uint32_t GetCarrierTimeOut(QcHandle object);
 QELCOMM6_EXPORT void SetDriverInputTimeOut(QcHandle object, uint32_t ms);
 QELCOMM6_EXPORT uint32_t GetDriverInputTimeOut(QcHandle object);
 /* The modal port settings dialog over parent: 1 when OK applied the
- * choice (SetSettings, then SetHandshaking), 0 for Cancel or in a program
- * without the dialog's widgets library (libqelcomm6_port_dialog). */
+ * choice (SetSettings, then SetHandshaking), 0 for Cancel. The dialog comes
+ * from its widgets library (libqelcomm6_port_dialog), loaded from beside
+ * this library when the program does not link it; 0 at once when that
+ * library is missing or no window can show (a program without a display,
+ * or whose application object is not a QApplication). */
 QELCOMM6_EXPORT int32_t PortSettingsDialog(QcHandle object, QcHandle parent);
 
 /* ---- Input and output -------------------------------------------------- */
@@ -171,6 +178,9 @@ QELCOMM6_EXPORT int32_t GetLineInput(QcHandle object, char* buffer, int32_t size
 QELCOMM6_EXPORT int32_t GetInBufferCount(QcHandle object);
 QELCOMM6_EXPORT void ClearInputBuffer(QcHandle object);
 QELCOMM6_EXPORT int32_t FlushInputBuffer(QcHandle object, uint32_t ms);
+/* 1 when every byte was written, 0 otherwise (a closed port, or what the
+ * driver did not take: in one attempt with an output time-out of 0, else
+ * within the time-out). */
 QELCOMM6_EXPORT int32_t Output(QcHandle object, const void* bytes, int32_t count);
 /* "^M" sends a control character, "~" pauses one second. */
 QELCOMM6_EXPORT int32_t OutputModem(QcHandle object, const char* text);
