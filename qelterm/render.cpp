@@ -35,9 +35,9 @@ std::string renderScreen(const Options& o, const std::string& bytes)
         const auto t = qelcomm::terminal::terminalOf(object);
         char hex[4];
         for (int r = 0; r < t->rows(); ++r) {
-            const std::uint8_t* a = t->screen().attrs(r);
+            const qelcomm::terminal::Cell* cells = t->screen().row(r);
             for (int c = 0; c < t->columns(); ++c) {
-                std::snprintf(hex, sizeof hex, c ? " %02x" : "%02x", a[c]);
+                std::snprintf(hex, sizeof hex, c ? " %02x" : "%02x", cells[c].attr);
                 out += hex;
             }
             out += '\n';
