@@ -21,6 +21,8 @@ std::string renderScreen(const Options& o, const std::string& bytes)
     SetColumns(object, o.columns);
     SetRows(object, o.rows);
     SetEndOfLineMode(object, o.endOfLine);
+    SetCharacterSet(object, o.charset);
+    SetRendition(object, o.rendition);
     // No port: answers to the far end are dropped.
     TerminalWrite(object, bytes.data(), std::int32_t(bytes.size()));
 

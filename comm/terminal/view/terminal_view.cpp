@@ -212,9 +212,11 @@ QFont TerminalView::dialogFont() const
     QString best;
     int bestDistance = 0;
     for (const QString& style : styles) {
-        if (QFontDatabase::italic(f.family(), style) != f.italic())
+        // Oblique counts as italic here (QFontDatabase::italic says no).
+        const QFont face = QFontDatabase::font(f.family(), style, 10);
+        if (face.italic() != f.italic())
             continue;
-        const int distance = std::abs(QFontDatabase::weight(f.family(), style) - f.weight());
+        const int distance = std::abs(face.weight() - f.weight());
         if (best.isEmpty() || distance < bestDistance) {
             best = style;
             bestDistance = distance;
