@@ -11,11 +11,16 @@ namespace {
 // A scroll-back cell nothing was written to.
 constexpr Cell kEmpty{};
 
-// Copies n cells of a row into a wider or equal one and blanks the rest.
-void copyRow(Cell* to, int width, const Cell* from, int n, const Cell& blank)
+// Copies n cells of a row into a wider or equal one; the rest are blanks
+// in the colours of the row's last cell, so that a row that comes back
+// onto a wider screen goes on as it ended.
+void copyRow(Cell* to, int width, const Cell* from, int n)
 {
     std::copy(from, from + n, to);
-    std::fill(to + n, to + width, blank);
+    Cell pad = n > 0 ? from[n - 1] : kEmpty;
+    pad.ch = ' ';
+    pad.flags &= Cell_Inverse;
+    std::fill(to + n, to + width, pad);
 }
 
 }  // namespace
@@ -68,7 +73,7 @@ bool Screen::resize(int columns, int rows, const Cell& blank)
     }
     if (scrollWidth != m_scrollWidth) {
         for (int r = 0; r < m_scrollRows; ++r)
-            copyRow(&scroll[std::size_t(r) * std::size_t(scrollWidth)], scrollWidth, scrollRow(r), m_scrollWidth, kEmpty);
+            copyRow(&scroll[std::size_t(r) * std::size_t(scrollWidth)], scrollWidth, scrollRow(r), m_scrollWidth);
         m_scroll.swap(scroll);
         m_scrollWidth = scrollWidth;
     }
@@ -146,7 +151,7 @@ int Screen::pushToScrollBack(int n)
     const std::size_t w = std::size_t(m_scrollWidth);
     std::copy(m_scroll.begin() + std::ptrdiff_t(std::size_t(n) * w), m_scroll.end(), m_scroll.begin());
     for (int r = 0; r < n; ++r)
-        copyRow(&m_scroll[std::size_t(m_scrollRows - n + r) * w], m_scrollWidth, row(r), m_columns, kEmpty);
+        copyRow(&m_scroll[std::size_t(m_scrollRows - n + r) * w], m_scrollWidth, row(r), m_columns);
     m_scrollUsed = std::min(m_scrollRows, m_scrollUsed + n);
     return n;
 }

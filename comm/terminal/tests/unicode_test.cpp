@@ -268,6 +268,15 @@ TEST(Fit, TheScrollBackKeepsItsTextThroughANarrowWindow)
     ASSERT_TRUE(t.setColumns(20));
     EXPECT_EQ(t.scrollContents(), "0123456789ABCDEFGHIJ\r\nnext\r\n");
 
+    // A row that comes back onto a wider screen goes on in its colours.
+    Term coloured(4, 2, CharacterSet_Utf8, Rendition_Extended);
+    coloured.setScrollRows(3);
+    coloured.write(E + "[44mabcd" + E + "[0m\r\n\r\nx");
+    ASSERT_TRUE(coloured.fit(8, 3));
+    EXPECT_EQ(coloured.row(0), "abcd");
+    EXPECT_EQ(coloured.cell(0, 6).bg, indexedColor(4));
+    EXPECT_EQ(coloured.cell(1, 6).bg, ColorKind_Default);
+
     // A wide character whose tail is cut off goes whole.
     Term wide(4, 1);
     wide.write("ab\xE6\x97\xA5");

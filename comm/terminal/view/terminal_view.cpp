@@ -395,6 +395,9 @@ void TerminalView::paintEvent(QPaintEvent* e)
     const int firstRow = area.top() / m_cellHeight, lastRow = area.bottom() / m_cellHeight;
     const Look pen = lookOf(t.pen(), false);
     p.fillRect(area, pen.bg);
+    // Faces and colours change seldom along a row.
+    const QFont* painting = &font();
+    QColor ink;
     for (int vr = firstRow; vr <= lastRow; ++vr) {
         const int row = top + vr;
         const Cell* cells = s.viewRow(row);
@@ -410,9 +413,19 @@ void TerminalView::paintEvent(QPaintEvent* e)
             if (wide)
                 p.fillRect(box.adjusted(m_cellWidth, 0, 0, 0), lookOf(cells[c + 1], selected(t, row, c + 1)).bg);
             if (cell.ch != ' ' && cell.ch != kWideTail && !(look.flags & Cell_Hidden)) {
-                p.setFont(fontFor(look.flags));
-                p.setPen(look.fg);
-                p.drawText(box.left(), y + m_ascent, glyph(cell.ch, utf8));
+                const QFont& face = fontFor(look.flags);
+                const QString text = glyph(cell.ch, utf8);
+                // A wide glyph narrower than its two cells sits in their middle.
+                const int inset = wide ? std::max(0, (box.width() - QFontMetrics(face).horizontalAdvance(text)) / 2) : 0;
+                if (&face != painting) {
+                    p.setFont(face);
+                    painting = &face;
+                }
+                if (look.fg != ink) {
+                    p.setPen(look.fg);
+                    ink = look.fg;
+                }
+                p.drawText(box.left() + inset, y + m_ascent, text);
             }
             if (look.flags & Cell_Underline)
                 p.fillRect(QRect(box.left(), y + m_ascent + m_underline, box.width(), m_lineWidth), look.fg);
