@@ -181,6 +181,8 @@ inline constexpr std::int32_t StatusbarVisible = 113;
 inline constexpr std::int32_t DoCommand = 116;
 inline constexpr std::int32_t BorderStyle = 119;
 inline constexpr std::int32_t CommandState = 121;
+inline constexpr std::int32_t CharacterSet = 122;
+inline constexpr std::int32_t Rendition = 123;
 // File transfer.
 inline constexpr std::int32_t AbortTransfer = 3;
 inline constexpr std::int32_t Download = 45;

@@ -119,6 +119,8 @@ void ControlAccess::setStoredDefaults(CQelComm& c)
     s[M::ToolbarVisible] = b(true);
     s[M::StatusbarVisible] = b(true);
     s[M::BorderStyle] = i(1);
+    s[M::CharacterSet] = i(0);
+    s[M::Rendition] = i(0);
     // File transfer.
     s[M::AbortTransfer] = b(false);
     s[M::XferDestFilename] = Variant("");
@@ -300,7 +302,8 @@ void ControlAccess::buildDispatch(CQelComm& c)
                             {M::EndOfLineMode, "EndOfLineMode"}, {M::ForeColor, "ForeColor"}, {M::Rows, "Rows"},
                             {M::ScrollRows, "ScrollRows"}, {M::SelLength, "SelLength"}, {M::SelStart, "SelStart"},
                             {M::ToolbarVisible, "ToolbarVisible"}, {M::StatusbarVisible, "StatusbarVisible"},
-                            {M::BorderStyle, "BorderStyle"}, {M::AbortTransfer, "AbortTransfer"},
+                            {M::BorderStyle, "BorderStyle"}, {M::CharacterSet, "CharacterSet"},
+                            {M::Rendition, "Rendition"}, {M::AbortTransfer, "AbortTransfer"},
                             {M::XferDestFilename, "XferDestFilename"}, {M::XferProtocol, "XferProtocol"},
                             {M::XferStatusDialog, "XferStatusDialog"}, {M::XferPath, "XferPath"},
                             {M::Dial, "Dial"}, {M::DialMode, "DialMode"}, {M::DialTimeOut, "DialTimeOut"},

@@ -285,6 +285,16 @@ QELCOMM6_EXPORT void SetAutoSize(QcHandle object, int32_t mode);
 QELCOMM6_EXPORT int32_t GetAutoSize(QcHandle object);
 QELCOMM6_EXPORT void SetAutoScroll(QcHandle object, int32_t value);
 QELCOMM6_EXPORT int32_t GetAutoScroll(QcHandle object);
+/* Character set: 0 the PC code page (the default: one byte a cell), 1 UTF-8
+ * (wide characters take two cells; the texts above are then UTF-8 too).
+ * Rendition: 0 the 16 PC colours (the default), 1 the extended set: 256
+ * colours and true colour, underline, italic, strike-through, and default
+ * colours the view takes from the desktop's light or dark theme. AutoSize
+ * 3 makes the screen's columns and rows follow the view's size. */
+QELCOMM6_EXPORT void SetCharacterSet(QcHandle object, int32_t set);
+QELCOMM6_EXPORT int32_t GetCharacterSet(QcHandle object);
+QELCOMM6_EXPORT void SetRendition(QcHandle object, int32_t rendition);
+QELCOMM6_EXPORT int32_t GetRendition(QcHandle object);
 QELCOMM6_EXPORT void SetHScrollBar(QcHandle object, int32_t flag);
 QELCOMM6_EXPORT void SetVScrollBar(QcHandle object, int32_t flag);
 QELCOMM6_EXPORT void PaintCommWindow(QcHandle object);
