@@ -59,6 +59,18 @@ void PtyPair::send(const std::string& bytes)
     ASSERT_EQ(done, bytes.size()) << "pseudo-terminal master did not take the bytes";
 }
 
+std::size_t PtyPair::trySend(const std::string& bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(m_master, bytes.data() + done, bytes.size() - done);
+        if (n <= 0)
+            break;
+        done += std::size_t(n);
+    }
+    return done;
+}
+
 void PtyPair::hangUp()
 {
     if (m_keepSlave >= 0)

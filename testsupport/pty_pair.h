@@ -20,6 +20,8 @@ public:
 
     // Writes all bytes to the master (the far end sends them).
     void send(const std::string& bytes);
+    // Writes what the master takes now, without waiting; returns the count.
+    std::size_t trySend(const std::string& bytes);
     // Reads from the master until count bytes came or ms passed.
     std::string receive(std::size_t count, int ms);
 

@@ -18,6 +18,11 @@ struct GlobalOptionsRecord {
     int PingTimeout = 9;             // list position: (k+1) x 100 ms
     int PacketSize = 2000;           // bytes per TCP packet in packet mode
     std::string Password;            // empty: no password
+    // Most bytes a client may leave unread before it is closed as not
+    // reading (0: no bound), so one stuck client can neither hold up the
+    // others nor fill the memory.
+    std::int64_t ClientQueueLimit = kDefaultClientQueueLimit;
+    static constexpr std::int64_t kDefaultClientQueueLimit = 4 << 20;
 };
 
 // Five 16-bit fields: AllowMultiConnect, ServerSerialOptions,

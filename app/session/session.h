@@ -159,6 +159,7 @@ private:
     void deviceRemoved();
     void reopenPort();
     bool sendToClients(const std::string& bytes);
+    bool takesMore(int index, std::size_t bytes);
     void timeoutFlush();
     void writeTcpToSerial();
     void monitorConnections();

@@ -54,11 +54,25 @@ bool Session::serialInputDropped() const
     return (ServerMode == 1 && ServerSerialOptions == 1) || (ServerMode != 1 && ClientOptions == 2);
 }
 
+// A peer whose unread bytes would pass the bound is closed and logged,
+// and the others go on.
+bool Session::takesMore(int index, std::size_t bytes)
+{
+    const std::int64_t limit = GlobalOptions.ClientQueueLimit;
+    lt::winsock::SocketControl& s = Winsock1(index);
+    if (limit <= 0 || std::int64_t(s.bytesToSend()) + std::int64_t(bytes) <= limit)
+        return true;
+    const std::string who = s.remoteHostIP() + ":" + std::to_string(s.remotePort);
+    closeHandling(index);
+    LogErrors("client " + who + " closed: not reading");
+    return false;
+}
+
 bool Session::sendToClients(const std::string& bytes)
 {
     bool sent = false;
     for (int i = 0; i <= HighSocketIndex; ++i) {
-        if (Winsock1(i).state() != SockState::Connected)
+        if (Winsock1(i).state() != SockState::Connected || !takesMore(i, bytes.size()))
             continue;
         Winsock1(i).sendData(bytes);
         sent = true;

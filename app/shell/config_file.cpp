@@ -81,6 +81,17 @@ void selectLocalAddress(ListField& list, const std::string& address)
     list.index = int(list.items.size()) - 1;
 }
 
+// Bytes, as a whole number from 0 (no bound) to 1 GB; anything else is the
+// default.
+std::int64_t clientQueueLimit(const std::string& text)
+{
+    constexpr std::int64_t kMax = std::int64_t(1) << 30;
+    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos)
+        return GlobalOptionsRecord::kDefaultClientQueueLimit;
+    const std::int64_t v = std::stoll(text);
+    return v <= kMax ? v : GlobalOptionsRecord::kDefaultClientQueueLimit;
+}
+
 int inRange(int value, int lo, int hi, int fallback)
 {
     return value >= lo && value <= hi ? value : fallback;
@@ -105,6 +116,7 @@ void loadGlobals(SessionWorkspace& w, const Profile& p, int& numSessions)
     g.PacketSize = inRange(p.integer("PacketSize", kDefaultPacketSize), 1, kMaxPacketSize,
                            kDefaultPacketSize);
     g.LoadWithWindows = p.integer("LoadWithWindows", 0) != 0;
+    g.ClientQueueLimit = clientQueueLimit(p.text("ClientQueueLimit"));
 }
 
 void loadSession(SessionWorkspace& w, Session& s, const Profile& p, std::size_t number)
@@ -239,6 +251,9 @@ void writeprofilesettings(SessionWorkspace& w, const std::string& file)
     g.write("PingTimeout", o.PingTimeout);
     g.write("PacketSize", o.PacketSize);
     g.write("Password", o.Password);
+    // Written when it differs from the default, or kept when the file has it.
+    if (o.ClientQueueLimit != GlobalOptionsRecord::kDefaultClientQueueLimit || g.has("ClientQueueLimit"))
+        g.write("ClientQueueLimit", long(o.ClientQueueLimit));
 
     SetStartEntry(o.LoadWithWindows, "Lintrel", ProgramPath(), true, false);
 

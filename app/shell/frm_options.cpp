@@ -11,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -61,6 +62,13 @@ frmOptions::frmOptions(QWidget* parent) : QDialog(parent)
     Combo1->setInsertPolicy(QComboBox::NoInsert);
     auto* packetForm = new QFormLayout;
     packetForm->addRow("Max bytes per TCP/IP packet:", Combo1);
+    ClientQueue = named(new QSpinBox, "ClientQueue");
+    ClientQueue->setRange(0, 1 << 20);
+    ClientQueue->setSuffix(" kB");
+    ClientQueue->setSpecialValueText("no bound");
+    ClientQueue->setToolTip("A client that leaves more than this unread is closed and logged, so the "
+                            "device and the other clients go on");
+    packetForm->addRow("Close a client that does not read after:", ClientQueue);
 
     auto* pingFrame = new QGroupBox("Ping remote IP Addresses to detect failed connections:");
     auto* pingRows = new QFormLayout(pingFrame);
@@ -120,6 +128,7 @@ void frmOptions::Form_Load()
 
     Check2->setChecked(g.PingEnabled);
     chkLoadWithWindows->setChecked(g.LoadWithWindows);
+    ClientQueue->setValue(int((g.ClientQueueLimit + 1023) / 1024));
 }
 
 void frmOptions::Command1_Click()
@@ -139,6 +148,9 @@ void frmOptions::Command2_Click()
     g.PingFrequency = Combo2->currentIndex() >= 0 ? Combo2->currentIndex() : m_storedFrequency;
     g.PingTimeout = Combo3->currentIndex() >= 0 ? Combo3->currentIndex() : m_storedTimeout;
     g.LoadWithWindows = chkLoadWithWindows->isChecked();
+    // A value the dialog shows as it was stays exact (bytes, not kB).
+    if (ClientQueue->value() != int((g.ClientQueueLimit + 1023) / 1024))
+        g.ClientQueueLimit = std::int64_t(ClientQueue->value()) * 1024;
     accept();
 }
 

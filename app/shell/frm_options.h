@@ -10,6 +10,7 @@ class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 
 namespace lintrel {
 
@@ -26,6 +27,7 @@ public:
     QComboBox* Combo2;            // ping frequency positions
     QComboBox* Combo3;            // ping time-out positions
     QCheckBox* chkLoadWithWindows;
+    QSpinBox* ClientQueue;        // kB a client may leave unread (0: no bound)
     QPushButton* Command2;        // "OK"
     QPushButton* Command3;        // "Cancel"
 

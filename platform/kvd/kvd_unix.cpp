@@ -531,6 +531,9 @@ uint32_t Port::write(const uint8_t* buf, uint32_t size)
         if (!m_opened)
             return 0;
     }
+    // Takes what the port has room for and returns at once, as a driver's
+    // queue does: a program that reads slowly or not at all must never hold
+    // up the caller (the session's thread serves every other session too).
     uint32_t done = 0;
     while (done < size) {
         ssize_t n = ::write(m_master, buf + done, size - done);
@@ -540,11 +543,6 @@ uint32_t Port::write(const uint8_t* buf, uint32_t size)
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 && errno == EAGAIN) {
-            pollfd p{m_master, POLLOUT, 0};
-            if (::poll(&p, 1, 1000) == 1 && (p.revents & POLLOUT))
-                continue;
-        }
         break;
     }
     return done;
