@@ -162,9 +162,9 @@ bool HeadlessRunner::reload(const std::string& file)
         m_out.line(LineStream::Error, "Reload: cannot load " + path + ": " + why + "; nothing changed");
         return false;
     }
+    noteForms();
     const std::vector<std::int16_t> flags = AutoActivateFlags;
     AutoActivateFlags.assign(2, 0);
-    noteForms();
 
     std::vector<SectionForm> before, after;
     for (const auto& e : running)
