@@ -411,7 +411,7 @@ TEST_F(Headless, LinesForTheJournalCarryTheirPriority)
 }
 
 // Files that are no configuration end the program at once with the reason
-// and are not touched; a byte-order mark is no reason.
+// and are not touched.
 TEST_F(Headless, AFileThatIsNoConfigurationIsRefused)
 {
     const std::string many = home.file("many.qcf");
@@ -427,15 +427,6 @@ TEST_F(Headless, AFileThatIsNoConfigurationIsRefused)
     }
     EXPECT_EQ(readFile(many), before);
     EXPECT_FALSE(std::ifstream(home.file("default.qcf")).good());
-
-    const std::string bom = home.file("bom.qcf");
-    std::ofstream(bom, std::ios::binary)
-        << "\xEF\xBB\xBF[Lintrel]\r\nNumSessions=1\r\n[Session1]\r\nConnector=9\r\nCreateVirtualPort=1\r\n"
-           "AutoActivate=1\r\nTCPOption=1\r\nLocalIP=127.0.0.1\r\nPortNumber="
-        << freePort() << "\r\n";
-    start({"--headless", "--no-timestamps", QString::fromStdString(bom)});
-    EXPECT_TRUE(pumpUntil([&] { return output().find("Session1: Virtual Port COM9 created") != std::string::npos; }))
-        << output();
 }
 
 // The largest file allowed still lets SIGTERM through soon.

@@ -1,69 +1,15 @@
-// The service manager's side played by the test: a datagram socket named
-// in $NOTIFY_SOCKET, the watchdog variables, $JOURNAL_STREAM.
+// What the service manager tells the program through the environment: the
+// watchdog and the journal stream.  Notifications themselves are tested
+// end to end with the windowless mode.
 #include "service/service.h"
-
-#include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
 
-#include <poll.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
-
-namespace {
-
-class NotifySocket {
-public:
-    explicit NotifySocket(const std::string& path)
-    {
-        fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_un a = {};
-        a.sun_family = AF_UNIX;
-        path.copy(a.sun_path, sizeof a.sun_path - 1);
-        bound = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-        ::setenv("NOTIFY_SOCKET", path.c_str(), 1);
-    }
-    ~NotifySocket()
-    {
-        ::unsetenv("NOTIFY_SOCKET");
-        ::close(fd);
-    }
-    // The next datagram, empty after a second without one.
-    std::string next()
-    {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 1000) != 1)
-            return {};
-        char buf[4096];
-        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        return n > 0 ? std::string(buf, std::size_t(n)) : std::string();
-    }
-    int fd = -1;
-    bool bound = false;
-};
-
-}  // namespace
-
-TEST(Service, NotificationsReachTheSocketTheManagerNamed)
-{
-    if (!lt::service::supported())
-        GTEST_SKIP() << "built without libsystemd";
-    ::unsetenv("NOTIFY_SOCKET");
-    EXPECT_FALSE(lt::service::notify("READY=1"));   // not started by a manager: nothing sent
-
-    testsupport::TempDir dir;
-    NotifySocket manager(dir.file("notify"));
-    ASSERT_TRUE(manager.bound);
-    EXPECT_TRUE(lt::service::notify("READY=1\nSTATUS=1 of 2 sessions active, 3 clients"));
-    EXPECT_EQ(manager.next(), "READY=1\nSTATUS=1 of 2 sessions active, 3 clients");
-    EXPECT_TRUE(lt::service::notify("STOPPING=1"));
-    EXPECT_EQ(manager.next(), "STOPPING=1");
-}
 
 TEST(Service, TheWatchdogPeriodIsHalfWhatTheManagerAsks)
 {
