@@ -145,7 +145,7 @@ void CommandDialogs::paste(CQelComm& c)
     if (text.isEmpty())
         return;
     // Line ends go out as the carriage return a terminal sends for Enter.
-    QByteArray bytes = text.toLatin1();
+    QByteArray bytes = GetCharacterSet(c.Window()) == 1 ? text.toUtf8() : text.toLatin1();
     bytes.replace("\r\n", "\r").replace('\n', '\r');
     c.Output(bytes.toStdString());
 }
@@ -211,16 +211,17 @@ void CommandDialogs::properties(CQelComm& c)
 void CommandDialogs::font(CQelComm& c)
 {
     bool ok = false;
-    const QFont chosen = QFontDialog::getFont(&ok, m_view->font(), m_parent, "Font", QFontDialog::MonospacedFonts);
+    const QFont chosen = QFontDialog::getFont(&ok, m_view->dialogFont(), m_parent, "Font", QFontDialog::MonospacedFonts);
     if (!ok)
         return;
     lt::automation::FontDesc desc = c.Font();
     desc.name = chosen.family().toStdString();
     desc.size = std::uint32_t(std::max(1.0, chosen.pointSizeF()) * 10000);
-    desc.weight = std::int16_t(chosen.bold() ? 700 : 400);
+    desc.weight = std::int16_t(chosen.weight());
     desc.italic = chosen.italic();
     c.SetFont(desc);
-    m_view->setFont(chosen);
+    // The view takes the control's font now: new cells, a refitted screen.
+    m_view->refreshFont();
 }
 
 }  // namespace qelterm

@@ -23,6 +23,20 @@ int endOfLineByName(const std::string& s)
     return -1;
 }
 
+int charsetByName(const std::string& s)
+{
+    if (s == "utf-8" || s == "utf8") return 1;
+    if (s == "pc" || s == "cp437") return 0;
+    return -1;
+}
+
+int renditionByName(const std::string& s)
+{
+    if (s == "full") return 1;
+    if (s == "pc") return 0;
+    return -1;
+}
+
 bool parseSize(const std::string& s, int* columns, int* rows)
 {
     const auto x = s.find('x');
@@ -41,7 +55,8 @@ bool parseSize(const std::string& s, int* columns, int* rows)
 
 const char* const kUsage =
     "Usage: qelterm [--port PORT] [--settings S] [--emulation tty|ansi|vt52|vt100]\n"
-    "       qelterm render [--emulation E] [--size COLSxROWS]\n"
+    "               [--charset utf-8|pc] [--colors full|pc] [--size COLSxROWS]\n"
+    "       qelterm render [--emulation E] [--size COLSxROWS] [--charset C] [--colors C]\n"
     "                      [--eol nextline|donothing|wrapline|wrapscreen] [--attributes] FILE|-\n"
     "       qelterm [--port PORT] [--settings S] [--emulation E] FILE.sco\n"
     "       qelterm dial --port PORT [--settings S] [--modem N] [--pulse] [--timeout MS] NUMBER\n"
@@ -52,12 +67,22 @@ const char* const kUsage =
     "Without a command, opens a terminal window on PORT: a COM name (COM3, found\n"
     "through the ports map) or a device path such as /dev/ttyUSB0. Defaults:\n"
     "COM1, \"9600,n,8,1\", VT100. Keys typed in the window are sent to the port.\n"
+    "The screen's columns and rows follow the window's size unless --size fixes\n"
+    "them.\n"
+    "\n"
+    "--charset utf-8 (the default) reads received bytes as UTF-8 (wide\n"
+    "characters take two cells); pc reads each byte as a character of the PC\n"
+    "code page 437. --colors full (the default) takes 256 colours, true colour,\n"
+    "underline, italic and strike-through, with default colours from the\n"
+    "desktop theme; pc keeps the 16 PC colours, where underline and bold\n"
+    "brighten the text.\n"
     "\n"
     "render feeds the bytes of FILE (or standard input for -) through the\n"
     "terminal without a port and prints the screen, one row a line; with\n"
     "--attributes, an empty line and the attribute of every cell as hex bytes\n"
     "follow. The last line is \"cursor ROW COL\" (0-based). Default 80x25, VT100,\n"
-    "next-line mode.\n"
+    "next-line mode, UTF-8 (the screen is printed in UTF-8; with --charset pc,\n"
+    "as the bytes it holds).\n"
     "\n"
     "A FILE.sco project sets the port, settings, transfer protocol and phone\n"
     "number; the toolbar and the context menu save it again.\n"
@@ -76,9 +101,11 @@ const char* const kUsage =
     "start again); receive stores into DIR\n"
     "(default the current folder) under NAME, or under the names the sender\n"
     "gives (XModem without NAME: UNTITLED.000, ...). Progress goes to standard\n"
-    "error: a bar when it is a terminal, else a line per file. Exit codes: 0\n"
-    "the transfer went through, 1 it failed (the reason follows on standard\n"
-    "error), 2 usage error.\n";
+    "error: a bar when it is a terminal, else a line per file. Each file ends\n"
+    "with \"NAME: N bytes, done\", or with \"aborted:\" or \"failed:\" and the\n"
+    "reason; a new file that failed before any of its data arrived is\n"
+    "removed. Exit codes: 0 the transfer went through, 1 it failed (the\n"
+    "reason follows on standard error), 2 usage error.\n";
 
 namespace {
 
@@ -243,9 +270,16 @@ ParseResult parseOptions(const std::vector<std::string>& args)
         } else if (a == "--settings" && o.mode == Options::Mode::Window) {
             if (!value(a, &o.settings))
                 return {{}, "--settings needs a settings text such as 9600,n,8,1"};
-        } else if (a == "--size" && o.mode == Options::Mode::Render) {
+        } else if (a == "--size") {
             if (!value(a, &v) || !parseSize(v, &o.columns, &o.rows))
                 return {{}, "bad --size value (COLSxROWS, fewer than 65535 cells)"};
+            o.fixedSize = true;
+        } else if (a == "--charset") {
+            if (!value(a, &v) || (o.charset = charsetByName(v)) < 0)
+                return {{}, "bad --charset value (utf-8 or pc)"};
+        } else if (a == "--colors") {
+            if (!value(a, &v) || (o.rendition = renditionByName(v)) < 0)
+                return {{}, "bad --colors value (full or pc)"};
         } else if (a == "--eol" && o.mode == Options::Mode::Render) {
             if (!value(a, &v) || (o.endOfLine = endOfLineByName(v)) < 0)
                 return {{}, "bad --eol value (nextline, donothing, wrapline or wrapscreen)"};

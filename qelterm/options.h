@@ -13,6 +13,9 @@ struct Options {
     std::string settings = "9600,n,8,1";
     int emulation = 4;                 // VT100
     int columns = 80, rows = 25;
+    bool fixedSize = false;            // window: --size given, the screen does not follow the window
+    int charset = 1;                   // CharacterSet: UTF-8
+    int rendition = 1;                 // Rendition: the extended colours
     int endOfLine = 0;                 // next line
     bool attributes = false;
     std::string file;                  // render input, "-" for standard input

@@ -21,6 +21,8 @@ std::string renderScreen(const Options& o, const std::string& bytes)
     SetColumns(object, o.columns);
     SetRows(object, o.rows);
     SetEndOfLineMode(object, o.endOfLine);
+    SetCharacterSet(object, o.charset);
+    SetRendition(object, o.rendition);
     // No port: answers to the far end are dropped.
     TerminalWrite(object, bytes.data(), std::int32_t(bytes.size()));
 
@@ -35,9 +37,9 @@ std::string renderScreen(const Options& o, const std::string& bytes)
         const auto t = qelcomm::terminal::terminalOf(object);
         char hex[4];
         for (int r = 0; r < t->rows(); ++r) {
-            const std::uint8_t* a = t->screen().attrs(r);
+            const qelcomm::terminal::Cell* cells = t->screen().row(r);
             for (int c = 0; c < t->columns(); ++c) {
-                std::snprintf(hex, sizeof hex, c ? " %02x" : "%02x", a[c]);
+                std::snprintf(hex, sizeof hex, c ? " %02x" : "%02x", cells[c].attr);
                 out += hex;
             }
             out += '\n';

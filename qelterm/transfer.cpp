@@ -44,28 +44,46 @@ public:
     {
         switch (dispid) {
         case E::PrepareFile:
-        case E::StartFile:
-            m_name = baseName(text(m_sending ? M::XferSourceFilename : M::XferDestFilename));
-            m_aborted = false;
+        case E::StartFile: {
+            // An empty name is the end of a batch, not a file.
+            const std::string name = baseName(text(m_sending ? M::XferSourceFilename : M::XferDestFilename));
+            if (name.empty())
+                break;
+            if (!m_inFile) {
+                m_inFile = true;
+                m_blocks = false;
+                m_earlierMessage = text(M::XferMessage);
+            }
+            m_name = name;
             break;
+        }
         case E::TransferBlock:
+            // A message from before the file's data (a renamed file's
+            // notice, a retry) is not why it fails later.
+            if (!m_blocks)
+                m_earlierMessage = text(M::XferMessage);
+            m_blocks = true;
             if (m_tty)
                 drawBar();
             break;
         // An aborted file ends with AbortFile and then FinishFile: its line
         // is already out.
         case E::FinishFile:
-            if (!m_aborted)
-                endFile("");
-            m_aborted = false;
+            if (m_inFile)
+                endFile(std::string());
+            m_inFile = false;
             break;
         case E::AbortFile:
-            endFile(text(M::XferMessage));
-            m_aborted = true;
+            if (m_inFile)
+                endFile(failure());
+            m_inFile = false;
             break;
         default: break;
         }
     }
+
+    // Why the last file failed; empty when none did.
+    const std::string& lastFailure() const { return m_lastFailure; }
 
 private:
     std::string text(std::int32_t id) const
@@ -105,11 +123,26 @@ private:
         std::fflush(stderr);
     }
 
+    // Ctrl-C when it came (what the protocol says then is its echo), else
+    // the protocol's message when it left one for this file, else what can
+    // be told from here.
+    std::string failure() const
+    {
+        if (g_interrupted)
+            return "failed: interrupted";
+        const std::string message = text(M::XferMessage);
+        if (!message.empty() && message != m_earlierMessage)
+            return "aborted: " + message;
+        if (number(M::XferTransferred) == 0)
+            return m_sending ? "failed: no data was taken" : "failed: no data arrived";
+        return "failed: no reason given";
+    }
+
     void endFile(const std::string& failure)
     {
         const std::int64_t done = number(M::XferTransferred);
-        const std::string line = m_name + ": " + std::to_string(done) + " bytes, "
-                                 + (failure.empty() ? std::string("done") : "aborted: " + failure);
+        m_lastFailure = failure.empty() ? std::string() : failure.substr(failure.find(": ") + 2);
+        const std::string line = m_name + ": " + std::to_string(done) + " bytes, " + (failure.empty() ? "done" : failure);
         std::fprintf(stderr, m_tty ? "\r%s\033[K\n" : "%s\n", line.c_str());
         std::fflush(stderr);
         m_redraw.invalidate();
@@ -119,7 +152,9 @@ private:
     bool m_sending;
     bool m_tty;
     std::string m_name;
-    bool m_aborted = false;
+    bool m_inFile = false;  // a file has started and its line is not out yet
+    bool m_blocks = false;  // the file has had data
+    std::string m_earlierMessage, m_lastFailure;
     QElapsedTimer m_redraw;
 };
 
@@ -196,8 +231,10 @@ int transferOn(qelcomm::control::CQelComm& c, const Options& o)
         return 0;
     Variant message;
     t.get(M::XferMessage, message);
-    std::cerr << "qelterm: transfer failed"
-              << (message.toString().empty() ? std::string() : ": " + message.toString()) << "\n";
+    std::string reason = g_interrupted ? std::string("interrupted") : message.toString();
+    if (reason.empty())
+        reason = progress.lastFailure();
+    std::cerr << "qelterm: transfer failed" << (reason.empty() ? std::string() : ": " + reason) << "\n";
     return kTransferFailed;
 }
 

@@ -164,7 +164,14 @@ int runWindow(const Options& o)
     CQelComm control;
     control.Dispatch().put(M::Emulation, Variant(std::int32_t(o.emulation)));
     control.Dispatch().put(M::ScrollRows, Variant(std::int32_t(1000)));
-    control.Dispatch().put(M::AutoSize, Variant(std::int32_t(1)));
+    control.Dispatch().put(M::CharacterSet, Variant(std::int32_t(o.charset)));
+    control.Dispatch().put(M::Rendition, Variant(std::int32_t(o.rendition)));
+    if (o.fixedSize) {
+        control.Dispatch().put(M::Columns, Variant(std::int32_t(o.columns)));
+        control.Dispatch().put(M::Rows, Variant(std::int32_t(o.rows)));
+    }
+    // The screen follows the window, unless its size was given.
+    control.Dispatch().put(M::AutoSize, Variant(std::int32_t(o.fixedSize ? 1 : 3)));
     std::string tempMap;
     if (!o.project.empty()) {
         if (!QFile::exists(QString::fromStdString(o.project))) {

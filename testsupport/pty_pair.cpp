@@ -59,6 +59,15 @@ void PtyPair::send(const std::string& bytes)
     ASSERT_EQ(done, bytes.size()) << "pseudo-terminal master did not take the bytes";
 }
 
+void PtyPair::hangUp()
+{
+    if (m_keepSlave >= 0)
+        ::close(m_keepSlave);
+    if (m_master >= 0)
+        ::close(m_master);
+    m_keepSlave = m_master = -1;
+}
+
 std::string PtyPair::receive(std::size_t count, int ms)
 {
     std::string out;

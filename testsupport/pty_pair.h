@@ -35,6 +35,10 @@ public:
     };
     Line line() const;
 
+    // The far end goes away, as an unplugged device does: the master and the
+    // slave this pair held are closed, so the port under test is hung up.
+    void hangUp();
+
 private:
     int m_master = -1;
     int m_keepSlave = -1;  // keeps the slave side alive between opens

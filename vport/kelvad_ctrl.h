@@ -116,7 +116,8 @@ public:
     bool Delete();
     // A program has the port open.
     bool IsOpened() const;
-    // Sends Count bytes from Buffer to the program; returns the bytes written.
+    // Sends Count bytes from Buffer to the program; returns the bytes written,
+    // 0 while no program holds the port (nothing is taken then).
     std::int32_t Write(const std::uint8_t* Buffer, std::int32_t Count);
     // Takes at most Count of the bytes waiting into Buffer; returns how many.
     std::int32_t Read(std::uint8_t* Buffer, std::int32_t Count);

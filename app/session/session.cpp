@@ -19,7 +19,8 @@ const char* const kNewCaption = "New - ZU232 Vu ZOD/UV";
 
 Session::Session(SessionHost* host)
     : Timer1(5000, false, [this] { Timer1_Timer(); }),
-      Timer2(50, true, [this] { Timer2_Timer(); }),
+      Timer2(kTickMs, true, [this] { Timer2_Timer(); }),
+      ReopenTimer(5000, false, [this] { reopenPort(); }),
       m_host(host)
 {
     fillLists();
@@ -38,6 +39,7 @@ Session::Session(SessionHost* host)
     BufferSerData.caption = "Buffer Data If TCP/IP Port Closed";
     chkVPort.caption = "Create Virtual COM Port";
     WaitForCr.caption = "Wait for timeout before transmit.";
+    LowLatency.caption = "Forward data at once (low latency)";
     TCPOption[0].caption = "This PC Will Act As TCP Client";
     TCPOption[1].caption = "This PC Will Act As TCP Server";
     PortNumber.text = "1000";
@@ -71,6 +73,7 @@ Session::~Session()
     // The timers go first so no tick reaches half-destroyed components.
     Timer1.setEnabled(false);
     Timer2.setEnabled(false);
+    ReopenTimer.setEnabled(false);
 }
 
 void Session::fillLists()
@@ -188,6 +191,7 @@ void Session::setSettingsEnabled(bool on)
     PortNumber.enabled = on;
     LocalIP.enabled = on;
     chkVPort.enabled = on;
+    LowLatency.enabled = on;
 }
 
 }  // namespace lintrel

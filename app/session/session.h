@@ -34,6 +34,9 @@ public:
     // flow control holds the device), TCP bytes stay in the socket (where
     // TCP holds the peer), and both are taken once there is room again.
     static constexpr std::size_t kBufferBound = 16u << 20;
+    // The service tick, and its pace while a low-latency session is idle.
+    static constexpr int kTickMs = 50;
+    static constexpr int kIdleTickMs = 1000;
 
     // Window load: fills the lists, creates the components with their
     // creation values and takes the host's address.  host may be null
@@ -54,6 +57,7 @@ public:
     TextField PortNumber;
     CheckField WaitForCr;
     TextField txtTimeoutValue;
+    CheckField LowLatency;               // "Forward data at once (low latency)"
     LabelField lblHost;                  // caption above IPAddress / LocalIP
     LabelField lblPort;                  // caption above PortNumber
 
@@ -83,6 +87,7 @@ public:
     std::int32_t ClientCount = 0;
     std::int32_t LedTicks = 0;
     bool InClose = false;
+    bool LowLatencyActive = false;   // activated with LowLatency checked
 
     // ---- components
     qelcomm::control::CQelComm& Comm1() { return *m_comm; }
@@ -91,6 +96,8 @@ public:
     int socketCount() const { return int(m_sockets.size()); }
     SessionTimer Timer1;
     SessionTimer Timer2;
+    // Tries every 5 s to open a real port again whose device went away.
+    SessionTimer ReopenTimer;
 
     // ---- operations of the window
     void Command1_Click();               // activate or deactivate
@@ -127,7 +134,12 @@ public:
 private:
     class CommSink;
     class KelvadSink;
-    void notify() { if (changed) changed(); }
+    void notify()
+    {
+        paceTimer2();
+        if (changed)
+            changed();
+    }
     void fillLists();
     void setSettingsEnabled(bool on);
     void serialError(const std::string& description);
@@ -140,6 +152,12 @@ private:
     std::unique_ptr<lt::winsock::SocketControl> newSocket(int index);
     bool anyConnected();
     bool serialInputDropped() const;
+    bool busy() const;
+    std::size_t tcpBound();
+    void paceTimer2();
+    void applyLowLatency(bool on);
+    void deviceRemoved();
+    void reopenPort();
     bool sendToClients(const std::string& bytes);
     void timeoutFlush();
     void writeTcpToSerial();

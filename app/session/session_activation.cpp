@@ -9,6 +9,8 @@
 #include "qel_comm.h"
 #include "winsock/socket_control.h"
 
+#include <algorithm>
+
 namespace lintrel {
 
 using qelcomm::control::CQelComm;
@@ -18,6 +20,7 @@ void Session::Command1_Click()
     PingIdleTicks = 0;
     m_pingUnavailable = false;
     Timer1.setEnabled(false);
+    ReopenTimer.setEnabled(false);
     if (isActive())
         deactivate();
     else
@@ -123,8 +126,11 @@ bool Session::activate()
         StatusBar1[1].text = "TCP/IP Status:";
         return false;
     }
-    if (!openSerialSide())
+    applyLowLatency(LowLatency.checked);
+    if (!openSerialSide()) {
+        applyLowLatency(false);
         return false;
+    }
 
     auto& s0 = Winsock1(0);
     s0.close();
@@ -180,8 +186,50 @@ void Session::deactivate()
     }
     ClientCount = 0;
     StatusBar1[1].text = "TCP/IP Status: Closed";
+    applyLowLatency(false);
     setSettingsEnabled(true);
     Command1.text = "Activate";
+}
+
+// The real port's device went away (unplugged): the engine has closed the
+// port. The TCP side stays as it is; the same port with the same settings
+// is tried again every 5 s.
+void Session::deviceRemoved()
+{
+    StatusBar1[0].text = "COM Status: Error - Device removed";
+    LogErrors("Device removed - " + Combo2.text());
+    ReopenTimer.setEnabled(isActive() && !chkVPort.checked);
+    notify();
+}
+
+void Session::reopenPort()
+{
+    CQelComm& c = Comm1();
+    if (!isActive() || chkVPort.checked || c.PortOpen()) {
+        ReopenTimer.setEnabled(false);
+        return;
+    }
+    c.SetPortOpen(true);
+    if (!c.PortOpen())
+        return;
+    ReopenTimer.setEnabled(false);
+    StatusBar1[0].text = "COM Status: Open";
+    notify();
+}
+
+// Low latency: the port wakes the session when bytes arrive and when its
+// output queue has room again (the send event at half the queue), and small
+// TCP segments leave at once.
+void Session::applyLowLatency(bool on)
+{
+    LowLatencyActive = on;
+    CQelComm& c = Comm1();
+    c.SetWakeOnData(on);
+    const std::int32_t size = roundedValue(numericValue(Combo1[5].text()));
+    c.SetSThreshold(on ? std::max<std::int32_t>(1, size / 2) : 0);
+    for (int i = 0; i < socketCount(); ++i)
+        Winsock1(i).noDelay = on;
+    paceTimer2();
 }
 
 }  // namespace lintrel

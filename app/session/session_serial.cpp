@@ -83,6 +83,19 @@ int packetSize()
 void Session::Comm1_OnComm()
 {
     CQelComm& c = Comm1();
+    const std::int32_t code = c.CommEvent();
+    if (code == qelcomm::control::Error_DeviceRemoved) {
+        deviceRemoved();
+        return;
+    }
+    // Low latency: the send event means room in the output queue.
+    if (code == qelcomm::control::Event_Send && LowLatencyActive) {
+        if (!TcpBuffer.empty())
+            writeTcpToSerial();
+        takeHeldSockets();
+        notify();
+        return;
+    }
     Shape1[0].fillColor = IndicatorField::kRed;
     notify();
     if (serialInputDropped()) {
@@ -196,16 +209,43 @@ void Session::writeTcpToSerial()
         return;
     }
     CQelComm& c = Comm1();
-    if (!c.PortOpen())
-        return;
-    const std::int32_t room = c.OutBufferSize() - c.OutBufferCount();
-    if (std::int64_t(TcpBuffer.size()) <= room) {
-        if (!c.Output(TcpBuffer).failed())
-            TcpBuffer.clear();
-    } else if (room > 0) {
-        if (!c.Output(TcpBuffer.substr(0, std::size_t(room))).failed())
-            TcpBuffer.erase(0, std::size_t(room));
-    }
+    // With low latency the write goes on while the queue has room: bytes the
+    // device takes at once leave room behind them, and a queue that fills
+    // up reports room again as it drains.  Otherwise one write a tick.
+    // What was written leaves TcpBuffer once, at the end.
+    std::size_t written = 0;
+    do {
+        if (!c.PortOpen())
+            break;
+        const std::int32_t room = c.OutBufferSize() - c.OutBufferCount();
+        if (room <= 0)
+            break;
+        const std::size_t n = std::min(TcpBuffer.size() - written, std::size_t(room));
+        const bool whole = written == 0 && n == TcpBuffer.size();
+        if (c.Output(whole ? TcpBuffer : TcpBuffer.substr(written, n)).failed())
+            break;
+        written += n;
+    } while (LowLatencyActive && written < TcpBuffer.size());
+    if (written == TcpBuffer.size())
+        TcpBuffer.clear();
+    else
+        TcpBuffer.erase(0, written);
+}
+
+// Something the 50 ms tick still has to do: indicators to turn green,
+// bytes waiting either way, sockets held back at the buffer bound.
+bool Session::busy() const
+{
+    return Shape1[0].fillColor != IndicatorField::kGreen || Shape1[1].fillColor != IndicatorField::kGreen ||
+           !SerialBuffer.empty() || !TcpBuffer.empty() || !m_heldSockets.empty();
+}
+
+// With low latency the data moves in the events themselves; while nothing
+// waits, the tick slows to once a second (reconnects, monitoring and the
+// like keep running), so idle sessions cost next to nothing.
+void Session::paceTimer2()
+{
+    Timer2.setInterval(LowLatencyActive && !busy() ? kIdleTickMs : kTickMs);
 }
 
 void Session::Timer2_Timer()

@@ -21,6 +21,7 @@ using lt::winsock::SocketControl;
 std::unique_ptr<SocketControl> Session::newSocket(int index)
 {
     auto s = std::make_unique<SocketControl>();
+    s->noDelay = LowLatencyActive;
     s->events.connectionRequest = [this, index](long id) { Winsock1_ConnectionRequest(index, id); };
     s->events.dataArrival = [this, index](long) { Winsock1_DataArrival(index); };
     s->events.connect = [this, index] { Winsock1_Connect(index); };
@@ -29,6 +30,16 @@ std::unique_ptr<SocketControl> Session::newSocket(int index)
         Winsock1_Error(index, std::int16_t(number), d);
     };
     return s;
+}
+
+// With low latency the port is written as bytes arrive, so little needs to
+// wait here: the rest stays in the socket, where TCP holds the peer back.
+std::size_t Session::tcpBound()
+{
+    if (!LowLatencyActive)
+        return kBufferBound;
+    const std::int32_t out = Comm1().OutBufferSize();
+    return std::max<std::size_t>(std::size_t(std::max(out, 0)), 65536);
 }
 
 bool Session::anyConnected()
@@ -70,7 +81,8 @@ void Session::Winsock1_DataArrival(int index)
     PingIdleTicks = 0;
     Shape1[1].fillColor = IndicatorField::kRed;
     std::string bytes;
-    const std::size_t room = kBufferBound - std::min(TcpBuffer.size(), kBufferBound);
+    const std::size_t bound = tcpBound();
+    const std::size_t room = bound - std::min(TcpBuffer.size(), bound);
     if (room == 0 || Winsock1(index).bytesReceived() > long(room)) {
         // Past the bound the rest stays in the socket until the tick has
         // written some of TcpBuffer out.
@@ -105,11 +117,15 @@ void Session::Winsock1_DataArrival(int index)
         return;
     }
     TcpBuffer += bytes;
+    // Low latency: to the port now, as far as its output queue has room;
+    // the rest goes when the port reports room (or at the next tick).
+    if (LowLatencyActive)
+        writeTcpToSerial();
 }
 
 void Session::takeHeldSockets()
 {
-    if (m_heldSockets.empty() || TcpBuffer.size() >= kBufferBound)
+    if (m_heldSockets.empty() || TcpBuffer.size() >= tcpBound())
         return;
     std::vector<int> held;
     held.swap(m_heldSockets);
@@ -186,7 +202,9 @@ void Session::monitorConnections()
 {
     if (!GlobalOptions.PingEnabled || m_pingUnavailable)
         return;
-    if (++PingIdleTicks < 91 * (GlobalOptions.PingFrequency + 1))
+    // A tick of the idle pace stands for as many 50 ms ticks as it lasts.
+    PingIdleTicks += std::max(1, Timer2.interval() / 50);
+    if (PingIdleTicks < 91 * (GlobalOptions.PingFrequency + 1))
         return;
     PingIdleTicks = 0;
     if (!anyConnected())

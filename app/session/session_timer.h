@@ -16,6 +16,12 @@ public:
         setEnabled(enabled);
     }
     int interval() const { return m_timer.interval(); }
+    // A running timer restarts with the new period; a stopped one stays stopped.
+    void setInterval(int ms)
+    {
+        if (ms != m_timer.interval())
+            m_timer.setInterval(ms);
+    }
     bool enabled() const { return m_timer.isActive(); }
     // Enabling a running timer leaves its phase alone.
     void setEnabled(bool on)

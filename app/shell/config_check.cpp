@@ -307,7 +307,7 @@ int checkConfigFile(const std::string& file, std::ostream& out)
         seen.emplace(id, section.line);
         if (id == "lintrel") {
             global = true;
-            checkKeys(file, section, globalForm(w), report);
+            checkKeys(file, section, globalForm(w, file), report);
             continue;
         }
         const std::string number = id.rfind("session", 0) == 0 ? id.substr(7) : std::string();
@@ -321,7 +321,7 @@ int checkConfigFile(const std::string& file, std::ostream& out)
             continue;
         }
         headerLine[k - 1] = section.line;
-        checkKeys(file, section, sessionForm(w.session(k - 1), w.autoActivate(k - 1)), report);
+        checkKeys(file, section, sessionForm(w.session(k - 1), k, w.autoActivate(k - 1), file), report);
     }
     if (!global)
         report.problem(0, "no [Lintrel] section: the file loads as one new, empty session");

@@ -47,6 +47,11 @@ public:
             profile::writePrivateProfileString(m_section, key, value, m_file);
     }
     void write(const char* key, long value) const { write(key, std::to_string(value)); }
+    bool has(const char* key) const
+    {
+        static const char* const kAbsent = "\x01" "absent" "\x01";
+        return profile::getPrivateProfileString(m_section, key, kAbsent, m_file) != kAbsent;
+    }
 
 private:
     std::string m_file, m_section;
@@ -139,6 +144,7 @@ void loadSession(SessionWorkspace& w, Session& s, const Profile& p, std::size_t 
 
     s.WaitForCr.checked = p.integer("WaitForCr", 0) != 0;
     s.txtTimeoutValue.text = std::to_string(p.integer("TimeoutValue", 150));
+    s.LowLatency.checked = p.integer("LowLatency", 0) != 0;
     if (s.changed)
         s.changed();
 }
@@ -167,6 +173,10 @@ void saveSession(Session& s, const Profile& p, bool autoActivate)
     p.write("ServerTCPOptions", io[2]);
     p.write("ClientOptions", io[3]);
     p.write("ConnectOnVirtualOpen", io[4]);
+    // Written when on, or kept when the file has it: a file from before the
+    // setting is written back as it was.
+    if (s.LowLatency.checked || p.has("LowLatency"))
+        p.write("LowLatency", s.LowLatency.checked ? 1 : 0);
 }
 
 void saveGlobals(SessionWorkspace& w, const Profile& g)
@@ -207,7 +217,7 @@ std::string getprofilesettings(SessionWorkspace& w, const std::string& file)
     const std::string path = resolve(file);
     if (std::string why = configFileProblem(path); !why.empty()) {
         if (w.sessionCount() == 0)
-            w.NewSession();
+            w.NewSession().LowLatency.checked = true;
         return why;
     }
     profile::ReadScope scope;   // one parse of the file for all its keys
@@ -215,7 +225,8 @@ std::string getprofilesettings(SessionWorkspace& w, const std::string& file)
     int n = 0;
     loadGlobals(w, Profile(path, kGlobal), n);
     if (n <= 0) {
-        w.NewSession();
+        // Nothing saved: a session as the user would create it anew.
+        w.NewSession().LowLatency.checked = true;
         return {};
     }
     w.AutoActivateFlags.assign(std::size_t(n) + 2, 0);
@@ -259,17 +270,17 @@ std::string writeprofilesettings(SessionWorkspace& w, const std::string& file)
     return {};
 }
 
-SectionForm globalForm(SessionWorkspace& w)
+SectionForm globalForm(SessionWorkspace& w, const std::string& file)
 {
     SectionForm form;
-    saveGlobals(w, Profile({}, kGlobal, &form));
+    saveGlobals(w, Profile(file, kGlobal, &form));
     return form;
 }
 
-SectionForm sessionForm(Session& s, bool autoActivate)
+SectionForm sessionForm(Session& s, std::size_t number, bool autoActivate, const std::string& file)
 {
     SectionForm form;
-    saveSession(s, Profile({}, {}, &form), autoActivate);
+    saveSession(s, Profile(file, sectionName(number), &form), autoActivate);
     return form;
 }
 

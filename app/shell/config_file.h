@@ -44,16 +44,18 @@ std::string getprofilesettings(SessionWorkspace& w, const std::string& file);
 // returned, empty when written.
 std::string writeprofilesettings(SessionWorkspace& w, const std::string& file);
 
-// One section as writeprofilesettings writes it: its keys and values in
-// order.  Two sessions with the same form are set up the same way.
+// One section as writeprofilesettings writes it into a file: its keys and
+// values in order.  Two sessions with the same form are set up the same
+// way.  Saving keeps some keys only where the file already has them, so
+// the form depends on the file; empty means none.
 using SectionForm = std::vector<std::pair<std::string, std::string>>;
 
 // The global section of the workspace, NumSessions first.
-SectionForm globalForm(SessionWorkspace& w);
+SectionForm globalForm(SessionWorkspace& w, const std::string& file = {});
 
-// A session's section, with AutoActivate as given rather than taken from
-// whether the session is active now.
-SectionForm sessionForm(Session& s, bool autoActivate);
+// The section of session number (1-based) s, with AutoActivate as given
+// rather than taken from whether the session is active now.
+SectionForm sessionForm(Session& s, std::size_t number, bool autoActivate, const std::string& file = {});
 
 // A number as the file stores it: plain decimal, fractions kept
 // (150 -> "150", 150.7 -> "150.7").

@@ -125,6 +125,10 @@ void frmDocument::build()
     BufferSerData = named(new QCheckBox(qs(s.BufferSerData.caption)), "BufferSerData");
     serial->addRow(chkVPort);
     serial->addRow(BufferSerData);
+    LowLatency = named(new QCheckBox(qs(s.LowLatency.caption)), "LowLatency");
+    LowLatency->setToolTip("Bytes cross the session as soon as they arrive, instead of at the next "
+                           "50 ms tick; an idle session then costs next to nothing");
+    serial->addRow(LowLatency);
 
     Frame2 = named(new QGroupBox("TCP/IP"), "Frame2");
     Frame2->setToolTip("Double-click to list the connected clients (server role)");
@@ -198,6 +202,7 @@ void frmDocument::bind()
     check(chkVPort, s.chkVPort);
     check(BufferSerData, s.BufferSerData);
     check(WaitForCr, s.WaitForCr);
+    check(LowLatency, s.LowLatency);
     connect(IPAddress, &QLineEdit::textEdited, this,
             [&s](const QString& t) { s.IPAddress.text = t.toStdString(); });
     connect(txtTimeoutValue, &QLineEdit::textEdited, this,
@@ -233,6 +238,7 @@ void frmDocument::refresh()
     syncCheck(chkVPort, s.chkVPort);
     syncCheck(BufferSerData, s.BufferSerData);
     syncCheck(WaitForCr, s.WaitForCr);
+    syncCheck(LowLatency, s.LowLatency);
     for (std::size_t k = 0; k < 2; ++k) {
         if (TCPOption[k]->isChecked() != s.TCPOption[k].value) {
             QSignalBlocker block(TCPOption[k]);

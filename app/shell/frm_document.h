@@ -60,6 +60,7 @@ private:
     QLabel* lblPort;
     QLineEdit* PortNumber;
     QCheckBox* WaitForCr;
+    QCheckBox* LowLatency;
     QLineEdit* txtTimeoutValue;
     std::array<QLabel*, 2> StatusBar1;
     std::array<QFrame*, 2> Shape1;

@@ -78,7 +78,7 @@ void frmMain::buildMenus()
         connect(a, &QAction::triggered, this, slot);
         return a;
     };
-    add(file, "mnuFileNew", "&New", [this] { NewSession(); }, QKeySequence("Ctrl+N"));
+    add(file, "mnuFileNew", "&New", [this] { newLowLatencySession(); }, QKeySequence("Ctrl+N"));
     add(file, "mnuFileOpen", "&Open", &frmMain::mnuFileOpen_Click, QKeySequence("Ctrl+O"));
     m_closeAction = add(file, "mnuFileClose", "&Close", &frmMain::mnuFileClose_Click);
     file->addSeparator();
@@ -202,6 +202,15 @@ void frmMain::fitFirstSession()
 Session& frmMain::session(std::size_t i)
 {
     return m_documents.at(i)->session();
+}
+
+// A session the user creates forwards at once; one loaded from a file
+// keeps what the file says (off when it says nothing).
+void frmMain::newLowLatencySession()
+{
+    Session& s = NewSession();
+    s.LowLatency.checked = true;
+    m_documents.back()->refresh();
 }
 
 Session& frmMain::NewSession()

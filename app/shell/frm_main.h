@@ -79,6 +79,7 @@ protected:
 
 private:
     void buildMenus();
+    void newLowLatencySession();
     void buildTray();
     void fillWindowMenu();
     void tile(bool horizontal);

@@ -42,11 +42,11 @@ LineStream::Priority statusPriority(const std::string& text)
     return LineStream::Info;
 }
 
-SectionForm optionsForm(SessionWorkspace& w)
+SectionForm optionsForm(SessionWorkspace& w, const std::string& file)
 {
     // The session count is what the sessions themselves show; the rest are
     // the options.
-    SectionForm form = globalForm(w);
+    SectionForm form = globalForm(w, file);
     std::erase_if(form, [](const auto& kv) { return kv.first == "NumSessions"; });
     return form;
 }
@@ -118,7 +118,9 @@ std::string HeadlessRunner::start(const std::string& file)
 {
     AutoActivateFlags.assign(2, 0);
     std::string why = getprofilesettings(*this, file);
-    noteForms();
+    const std::string path = file.empty() ? defaultConfigFile() : file;
+    noteForms(path);
+    m_options = optionsForm(*this, path);
     resetVirtualPortsIfAlone(*this);
     activateFlaggedSessions();
     return why;
@@ -127,12 +129,13 @@ std::string HeadlessRunner::start(const std::string& file)
 // Remembers each session's section as loaded: a reload compares with
 // that, not with what the session shows now (a program on its virtual
 // port may have changed the line settings since).
-void HeadlessRunner::noteForms()
+void HeadlessRunner::noteForms(const std::string& path)
 {
     for (std::size_t i = 0; i < m_sessions.size(); ++i) {
         Entry& e = *m_sessions[i];
         e.number = i + 1;
-        e.form = sessionForm(*e.session, i + 1 < AutoActivateFlags.size() && AutoActivateFlags[i + 1] == 1);
+        e.form = sessionForm(*e.session, i + 1,
+                             i + 1 < AutoActivateFlags.size() && AutoActivateFlags[i + 1] == 1, path);
     }
 }
 
@@ -152,7 +155,7 @@ bool HeadlessRunner::reload(const std::string& file)
         m_out.line(LineStream::Error, "Reload: cannot load " + path + ": " + why + "; nothing changed");
         return false;
     }
-    const SectionForm optionsBefore = optionsForm(*this);
+    const SectionForm optionsBefore = m_options;
     std::vector<std::unique_ptr<Entry>> running = std::move(m_sessions);
     m_sessions.clear();
     AutoActivateFlags.assign(2, 0);
@@ -162,7 +165,8 @@ bool HeadlessRunner::reload(const std::string& file)
         m_out.line(LineStream::Error, "Reload: cannot load " + path + ": " + why + "; nothing changed");
         return false;
     }
-    noteForms();
+    noteForms(path);
+    m_options = optionsForm(*this, path);
     const std::vector<std::int16_t> flags = AutoActivateFlags;
     AutoActivateFlags.assign(2, 0);
 
@@ -215,7 +219,7 @@ bool HeadlessRunner::reload(const std::string& file)
                        std::to_string(removed) + " removed";
     if (retried)
         text += ", " + std::to_string(retried) + " started again";
-    text += optionsForm(*this) == optionsBefore ? "; options unchanged" : "; options changed";
+    text += m_options == optionsBefore ? "; options unchanged" : "; options changed";
     m_out.line(LineStream::Notice, text);
     if (statusChanged)
         statusChanged();

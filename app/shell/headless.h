@@ -83,12 +83,13 @@ private:
         SectionForm form;                   // its section when it was loaded
     };
     void report(Entry& e);
-    void noteForms();
+    void noteForms(const std::string& path);
     void stop(Entry& e);
 
     LineStream m_out;
     LineStream m_err;
     std::vector<std::unique_ptr<Entry>> m_sessions;
+    SectionForm m_options;   // the global section but NumSessions, as loaded
     int m_state = kStateNormal;
 };
 

@@ -7,6 +7,7 @@
 
 #include "comm_object.h"
 #include "comm_spy.h"
+#include "companion.h"
 #include "control_access.h"
 
 namespace qelcomm::control {
@@ -91,6 +92,7 @@ ErrorInfo CQelComm::SetCommPort(std::int16_t port)
 {
     m_commPort = port;
     ::SetCommPort(m_hObject, port);
+    refreshStatus();
     return ok();
 }
 
@@ -99,6 +101,7 @@ bool CQelComm::PortOpen() const { return engineFlag(::GetPortOpen(m_hObject)); }
 ErrorInfo CQelComm::SetPortOpen(bool open)
 {
     const bool opened = ::SetPortOpen(m_hObject, toEngineFlag(open)) != 0;
+    refreshStatus();
     if (open && opened && engineFlag(::GetPortOpen(m_hObject)) && engineFlag(::GetCarrier(m_hObject)))
         fire(EventId::CarrierChanged);
     return ok();
@@ -115,6 +118,7 @@ ErrorInfo CQelComm::SetSettings(const std::string& settings)
 {
     m_settings = settings;
     const std::int32_t result = ::SetSettings(m_hObject, settings.c_str());
+    refreshStatus();
     notifyChanged(MemberId::Settings);
     // A rejected text is not raised as an error (containers rely on the
     // write succeeding); the engine's result code tells a caller about it.
@@ -309,6 +313,14 @@ ErrorInfo CQelComm::Pause(std::int32_t ms)
 
 // --- Events and processing.
 
+bool CQelComm::WakeOnData() const { return ::GetWakeOnData(m_hObject) != 0; }
+
+ErrorInfo CQelComm::SetWakeOnData(bool on)
+{
+    ::SetWakeOnData(m_hObject, on ? 1 : 0);
+    return ok();
+}
+
 std::int32_t CQelComm::RThreshold() const { return ::GetRThreshold(m_hObject); }
 
 ErrorInfo CQelComm::SetRThreshold(std::int32_t count)
@@ -412,6 +424,14 @@ ErrorInfo CQelComm::SetLookUpTimeOut(std::int32_t ms)
     m_lookUpTimeOut = ms;
     ::SetLookUpTimeOut(m_hObject, std::uint32_t(ms));
     return ok();
+}
+
+void CQelComm::About()
+{
+    using ShowAboutBox = void (*)();
+    if (auto show = reinterpret_cast<ShowAboutBox>(
+            qelcomm::companionSymbol(QELCOMM6_PAGES_LIBRARY, "qelcomm6ShowAboutBox")))
+        show();
 }
 
 lt::automation::Variant CQelComm::StoredProperty(std::int32_t dispid) const

@@ -181,6 +181,8 @@ inline constexpr std::int32_t StatusbarVisible = 113;
 inline constexpr std::int32_t DoCommand = 116;
 inline constexpr std::int32_t BorderStyle = 119;
 inline constexpr std::int32_t CommandState = 121;
+inline constexpr std::int32_t CharacterSet = 122;
+inline constexpr std::int32_t Rendition = 123;
 // File transfer.
 inline constexpr std::int32_t AbortTransfer = 3;
 inline constexpr std::int32_t Download = 45;
@@ -219,7 +221,7 @@ inline constexpr std::int32_t UseTAPI = 118;
 inline constexpr std::int32_t About = 4;
 }  // namespace MemberId
 
-// Values of the CommEvent property: events 1..7 and 100, errors 1001..1010.
+// Values of the CommEvent property: events 1..7 and 100, errors 1001..1011.
 enum CommEventValue : std::int32_t {
     Event_Send = 1,
     Event_Receive = 2,
@@ -240,6 +242,7 @@ enum CommEventValue : std::int32_t {
     Error_ReceiveBufferOverflow = 1008,
     Error_Parity = 1009,
     Error_SendBufferOverflow = 1010,
+    Error_DeviceRemoved = 1011,   // the device went away; PortOpen is false from then on
 };
 
 // Values of XferStatus; they pick the event of a transfer code (100).
@@ -296,7 +299,9 @@ public:
     // Taken over by the next apply step (construction, in-place activation).
     void SetAmbientDisplayName(const std::string& name) { m_ambientName = name; }
     // The container's status bar showing the control's state (port,
-    // settings, connection); the apply step asks it to refresh.
+    // settings, connection); the apply step, every write of Settings,
+    // CommPort and PortOpen, and a carrier change (on the callback road)
+    // ask it to refresh.
     void SetStatusRefresh(std::function<void()> refresh) { m_statusRefresh = std::move(refresh); }
     const std::string& ObjectName() const { return m_objectName; }
     // Whether the container runs its form (true) or designs it; trace
@@ -400,6 +405,11 @@ public:
     ErrorInfo SetSThreshold(std::int32_t count);
     std::int32_t CommEvent() const;
     std::int32_t CommError() const;    // the engine's last line-error mask
+    // Wake on data (not stored with the control): the port wakes the engine
+    // when bytes arrive or leave, so OnComm comes at once rather than at the
+    // next poll; see SetWakeOnData in qelcomm6.h.
+    bool WakeOnData() const;
+    ErrorInfo SetWakeOnData(bool on);
     bool IgnoreOnComm() const { return m_ignoreOnComm != 0; }
     ErrorInfo SetIgnoreOnComm(bool on);
     std::int32_t AutoProcess() const;
@@ -447,6 +457,11 @@ public:
     // --- Modem output (guarded: it pauses while pumping messages).
     ErrorInfo OutputModem(const std::string& text);
 
+    // Shows the About box modally, from the property pages' library
+    // (libqelcomm6_control_pages, loaded when the program does not link
+    // it); nothing when that library is missing or no window can show.
+    void About();
+
     // Members of the terminal view, file transfer and modem areas that only
     // keep their value for now: read and written by DISPID (see Dispatch()).
     lt::automation::Variant StoredProperty(std::int32_t dispid) const;
@@ -469,6 +484,9 @@ private:
     void handleCode(std::int32_t code, bool fromCallback);
     void fire(std::int32_t dispid);
     void notifyChanged(std::int32_t dispid);
+    // Asks the container's status bar to show the port, settings and
+    // connection again (not while stored values are being loaded).
+    void refreshStatus();
     ErrorInfo ok();
     ErrorInfo fail(HResult hr, const std::string& description);
 
@@ -484,6 +502,9 @@ private:
     char m_lookUpSeparator = '|';
     std::int32_t m_lookUpInputLen = 0, m_lookUpTimeOut = 10000;
     std::int32_t m_outTimeOut = 0;
+    // The last Output or OutputLine wrote nothing and is not traced (a
+    // closed port, another blocking member running).
+    bool m_writeUntraced = false;
     std::int32_t m_loadDepth = 0;
     std::string m_objectName, m_ambientName;
     bool m_ambientUserMode = true;

@@ -108,12 +108,14 @@ ErrorInfo CQelComm::OutputLine(const std::string& bytes) { return write(bytes, t
 
 ErrorInfo CQelComm::write(const std::string& bytes, bool withCarriageReturn)
 {
+    m_writeUntraced = true;
     Guard guard(*this, withCarriageReturn ? "OutputLine" : "Output");
     if (guard.refused())
         return guard.error();
     const QcHandle object = m_hObject;
     if (!::GetPortOpen(object))
         return ok();
+    m_writeUntraced = false;
     bool written = ::Output(object, bytes.data(), std::int32_t(bytes.size())) != 0;
     if (!guard.alive())
         return ErrorInfo{};

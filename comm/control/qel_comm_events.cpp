@@ -77,6 +77,8 @@ constexpr Named kCodes[] = {
      "The transmit buffer was not large enough to BufferOverflow handle the output you sent. Check the "
      "OutBufferCount property to determine whether there is enough room in the buffer for the characters "
      "you want to send."},
+    {Error_DeviceRemoved, "Error_DeviceRemoved",
+     "The port's device went away (unplugged). The port is closed; open it again once the device is back."},
 };
 
 template <std::size_t N>
@@ -183,6 +185,15 @@ void CQelComm::notifyChanged(std::int32_t dispid)
     m_propertyNotify.fire(dispid, none);
 }
 
+void CQelComm::refreshStatus()
+{
+    if (m_statusRefresh && m_loadDepth <= 0) {
+        // The container's refresh may replace itself while it runs.
+        const std::function<void()> refresh = m_statusRefresh;
+        refresh();
+    }
+}
+
 void CQelComm::handleCode(std::int32_t code, bool fromCallback)
 {
     // A handler may destroy the control: look before every further step.
@@ -209,8 +220,10 @@ void CQelComm::handleCode(std::int32_t code, bool fromCallback)
     if (fromCallback)
         ControlAccess::traceEvent(*this, event, {});
     fire(event);
-    // The status bar of the terminal view follows carrier changes on the
-    // callback road once the terminal exists.
+    // The status bar shows the carrier; the command-message road leaves
+    // it to the container.
+    if (fromCallback && event == EventId::CarrierChanged && *alive)
+        refreshStatus();
 }
 
 }  // namespace qelcomm::control

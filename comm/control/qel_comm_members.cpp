@@ -119,6 +119,8 @@ void ControlAccess::setStoredDefaults(CQelComm& c)
     s[M::ToolbarVisible] = b(true);
     s[M::StatusbarVisible] = b(true);
     s[M::BorderStyle] = i(1);
+    s[M::CharacterSet] = i(0);
+    s[M::Rendition] = i(0);
     // File transfer.
     s[M::AbortTransfer] = b(false);
     s[M::XferDestFilename] = Variant("");
@@ -300,7 +302,8 @@ void ControlAccess::buildDispatch(CQelComm& c)
                             {M::EndOfLineMode, "EndOfLineMode"}, {M::ForeColor, "ForeColor"}, {M::Rows, "Rows"},
                             {M::ScrollRows, "ScrollRows"}, {M::SelLength, "SelLength"}, {M::SelStart, "SelStart"},
                             {M::ToolbarVisible, "ToolbarVisible"}, {M::StatusbarVisible, "StatusbarVisible"},
-                            {M::BorderStyle, "BorderStyle"}, {M::AbortTransfer, "AbortTransfer"},
+                            {M::BorderStyle, "BorderStyle"}, {M::CharacterSet, "CharacterSet"},
+                            {M::Rendition, "Rendition"}, {M::AbortTransfer, "AbortTransfer"},
                             {M::XferDestFilename, "XferDestFilename"}, {M::XferProtocol, "XferProtocol"},
                             {M::XferStatusDialog, "XferStatusDialog"}, {M::XferPath, "XferPath"},
                             {M::Dial, "Dial"}, {M::DialMode, "DialMode"}, {M::DialTimeOut, "DialTimeOut"},
@@ -338,7 +341,10 @@ void ControlAccess::buildDispatch(CQelComm& c)
                                    [p](const Variant& v) { return p->OutputModem(v.toString()); });
 
     // Methods and the indexed command state.
-    c.m_dispatch.addMethod(M::About, "About", [p](Args&, Variant&) { return p->ok(); });
+    c.m_dispatch.addMethod(M::About, "About", [p](Args&, Variant&) {
+        p->About();
+        return p->ok();
+    });
     c.m_dispatch.addMethod(M::CommandState, "CommandState", [p](Args& a, Variant& r) {
         // CommandState(command) reads, CommandState(command, value) writes.
         if (a.empty() || !a[0] || !a[0]->toInt32())

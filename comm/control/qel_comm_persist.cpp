@@ -9,6 +9,9 @@
 #include "qelcomm_terminal.h"
 #include "transfer_engine.h"
 
+#include <iterator>
+#include <string_view>
+
 namespace qelcomm::control {
 namespace {
 
@@ -98,7 +101,12 @@ constexpr Entry kEntries[] = {
     {"BorderStyle", M::BorderStyle, Kind::Long},
     {"ProjectPhoneNumber", M::ProjectPhoneNumber, Kind::String},
     {"ProjectFilename", M::ProjectFilename, Kind::String},
+    // Added later; a stored form that ends before them loads as before.
+    {"CharacterSet", M::CharacterSet, Kind::Long},
+    {"Rendition", M::Rendition, Kind::Long},
 };
+constexpr std::size_t kFirstAddedEntry = 67;
+static_assert(std::string_view(kEntries[kFirstAddedEntry].key) == "CharacterSet");
 
 std::uint16_t varTypeOf(Kind k)
 {
@@ -173,6 +181,8 @@ void CQelComm::ApplyProperties()
     ::SetSThreshold(o, m_sThreshold);
     ::SetProtocol(o, stored(M::XferProtocol));
     ::SetTransferDialogType(o, stored(M::XferStatusDialog));
+    ::SetCharacterSet(o, stored(M::CharacterSet));
+    ::SetRendition(o, stored(M::Rendition));
     // The font handle of the object's window is the control's font record,
     // which lives as long as the window; lParam 1 asks for a redraw.
     win::sendMessage(o, win::WM_SETFONT, reinterpret_cast<win::WParam>(&m_font), 1);
@@ -243,8 +253,9 @@ void CQelComm::Load(ByteStream& in)
             result = lt::automation::kUnexpected;
         // The first entry that cannot be read stops the load; what was read
         // before it keeps its new value.
-        for (const Entry& e : kEntries) {
-            if (result != lt::automation::kOk)
+        for (std::size_t i = 0; i < std::size(kEntries); ++i) {
+            const Entry& e = kEntries[i];
+            if (result != lt::automation::kOk || (i >= kFirstAddedEntry && in.atEnd()))
                 break;
             switch (e.kind) {
             case Kind::ExtentX:

@@ -96,6 +96,30 @@ void traceProperty(QcHandle o, const std::string& object, const std::string& nam
     CommSpyMsg(o, CommSpy_Properties, text.c_str(), nullptr, 0);
 }
 
+// ComInput, ComLineInput and CommID are other names of Input, LineInput
+// and CommHandle, and are traced under those.
+std::string tracedName(std::int32_t dispid, const std::string& name)
+{
+    switch (dispid) {
+    case M::ComInput: return "Input";
+    case M::ComLineInput: return "LineInput";
+    case M::CommID: return "CommHandle";
+    default: return name;
+    }
+}
+
+// Writes that change nothing leave no line: an OutTimeOut below 0 (ignored),
+// an Output or OutputLine that wrote nothing because the port is closed or
+// another blocking member runs.
+bool untraced(std::int32_t dispid, Access access, const Variant& value, bool writeUntraced)
+{
+    if (access != Access::Write)
+        return false;
+    if (dispid == M::OutTimeOut)
+        return value.toInt32().value_or(0) < 0;
+    return (dispid == M::Output || dispid == M::OutputLine) && writeUntraced;
+}
+
 std::string numberOf(const Variant* v) { return std::to_string(v ? v->toInt32().value_or(0) : 0); }
 
 // The argument text: the first two arguments of the key and mouse events
@@ -148,9 +172,10 @@ void ControlAccess::bindTrace(CQelComm& c)
         return p->SetFont(font);
     });
 
-    t.setObserver([p](std::int32_t, const std::string& name, Access access, const Variant& value) {
-        if (tracing(*p, p->m_spyProperties != 0, p->m_loadDepth, p->m_ambientUserMode))
-            traceProperty(p->m_hObject, p->m_objectName, name, access, value);
+    t.setObserver([p](std::int32_t dispid, const std::string& name, Access access, const Variant& value) {
+        if (tracing(*p, p->m_spyProperties != 0, p->m_loadDepth, p->m_ambientUserMode) &&
+            !untraced(dispid, access, value, p->m_writeUntraced))
+            traceProperty(p->m_hObject, p->m_objectName, tracedName(dispid, name), access, value);
     });
     // Pause's line comes before the pause itself.
     t.observeBefore(M::Pause);

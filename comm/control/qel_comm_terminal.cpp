@@ -87,6 +87,8 @@ void ControlAccess::bindTerminal(CQelComm& c)
     integer(M::CursorRow, "CursorRow", ::GetCursorRow, ::SetCursorRow);
     integer(M::Emulation, "Emulation", ::GetEmulation, ::SetEmulation);
     integer(M::EndOfLineMode, "EndOfLineMode", ::GetEndOfLineMode, ::SetEndOfLineMode);
+    integer(M::CharacterSet, "CharacterSet", ::GetCharacterSet, ::SetCharacterSet);
+    integer(M::Rendition, "Rendition", ::GetRendition, ::SetRendition);
     integer(M::ScrollRows, "ScrollRows", ::GetScrollRows, [](QcHandle o, std::int32_t n) { ::SetScrollRows(o, n); });
     integer(M::SelStart, "SelStart", ::GetSelectionStart, [](QcHandle o, std::int32_t n) { ::SetSelectionStart(o, n); });
     integer(M::SelLength, "SelLength", ::GetSelectionLength,

@@ -28,6 +28,7 @@ void destroyRecord(CommObjectData* d)
         d->timer = 0;
     }
     if (d->portOpen && d->port != serial::INVALID_HANDLE_VALUE) {
+        serial::SetCommNotify(d->port, {});
         serial::PurgeComm(d->port, serial::PURGE_RXCLEAR | serial::PURGE_RXABORT);
         serial::PurgeComm(d->port, serial::PURGE_TXCLEAR | serial::PURGE_TXABORT);
         serial::EscapeCommFunction(d->port, serial::CLRDTR);
@@ -58,6 +59,12 @@ win::LResult objectProc(win::Hwnd hwnd, std::uint32_t msg, win::WParam wParam, w
         return 0;
     case win::WM_TIMER:
         PollTick(hwnd);
+        return 0;
+    case WM_QC_WAKE:
+        if (d) {
+            d->wakePending = false;
+            PollTick(hwnd);
+        }
         return 0;
     case win::WM_SETTEXT: {
         const char* text = reinterpret_cast<const char*>(lParam);
@@ -151,9 +158,48 @@ void ClosePort(CommObjectData* d)
     if (!(d = resolve(object)))
         return;
     serial::EscapeCommFunction(d->port, serial::CLRDTR);
+    serial::SetCommNotify(d->port, {});
+    d->watching = false;
     serial::CloseHandle(d->port);
     d->port = serial::INVALID_HANDLE_VALUE;
     d->portOpen = 0;
+}
+
+void WatchPort(CommObjectData* d)
+{
+    const bool want = d->wakeOnData && d->portOpen && d->port != serial::INVALID_HANDLE_VALUE;
+    if (!want) {
+        if (d->watching && d->port != serial::INVALID_HANDLE_VALUE)
+            serial::SetCommNotify(d->port, {});
+        d->watching = false;
+        return;
+    }
+    if (d->watching)
+        return;
+    const QcHandle object = d->window;
+    // The news only asks for a tick; the tick reads the port as always.
+    d->watching = serial::SetCommNotify(d->port, [object](std::uint32_t) {
+        CommObjectData* rec = resolve(object);
+        if (!rec || rec->wakePending)
+            return;
+        rec->wakePending = true;
+        win::postMessage(object, WM_QC_WAKE, 0, 0);
+    });
+}
+
+void DeviceRemoved(QcHandle object)
+{
+    CommObjectData* d = resolve(object);
+    if (!d || !d->portOpen)
+        return;
+    // Nothing can be purged or lowered on a device that is gone; the handle
+    // is let go so that the same name can be opened again when it returns.
+    serial::SetCommNotify(d->port, {});
+    d->watching = false;
+    serial::CloseHandle(d->port);
+    d->port = serial::INVALID_HANDLE_VALUE;
+    d->portOpen = 0;
+    FireCommEvent(object, Error_DeviceRemoved);
 }
 
 }  // namespace qelcomm
@@ -221,12 +267,28 @@ QELCOMM_API std::int32_t SetPortOpen(QcHandle object, std::int32_t open)
         OpenPort(d);
         if (!d->portOpen)
             return 0;
+        WatchPort(d);
         ArmPollTimer(d);
         return 1;
     }
     if (d->portOpen && !open)
         ClosePort(d);
     return 1;
+}
+
+QELCOMM_API void SetWakeOnData(QcHandle object, std::int32_t flag)
+{
+    CommObjectData* d = resolve(object);
+    if (!d)
+        return;
+    d->wakeOnData = flag ? -1 : 0;
+    WatchPort(d);
+    ArmPollTimer(d);
+}
+
+QELCOMM_API std::int32_t GetWakeOnData(QcHandle object)
+{
+    return fieldOf(object, &CommObjectData::wakeOnData);
 }
 
 QELCOMM_API std::int32_t GetPortOpen(QcHandle object)

@@ -38,6 +38,7 @@ enum CommEventCode : std::int32_t {
     Error_ReceiveBufferOverflow = 1008,
     Error_Parity = 1009,
     Error_SendBufferOverflow = 1010,
+    Error_DeviceRemoved = 1011,
 };
 
 enum Handshaking : std::int32_t {
@@ -126,7 +127,19 @@ struct CommObjectData {
     // downloads it has asked for.
     int downloadDetect = 0;
     int downloadRequests = 0;
+
+    // Wake on data: the port tells when something happens and a tick runs
+    // at once; the timer then only keeps the slow checks going.
+    std::int32_t wakeOnData = 0;
+    bool wakePending = false;   // a wake message is on its way
+    bool watching = false;      // the port accepted the notifications
 };
+
+// Posted to the object window when its port has news; runs a tick.
+inline constexpr std::uint32_t WM_QC_WAKE = win::WM_USER + 0x514;
+// The timer's interval while the port wakes the object: line and modem
+// checks, and the events that fire on every tick, come this often.
+inline constexpr std::uint32_t kWakeIdleInterval = 1000;
 
 // The record of a comm object, or null for any other handle.
 CommObjectData* resolve(QcHandle object);
@@ -158,6 +171,11 @@ bool KeyboardSend(QcHandle object, const std::uint8_t* bytes, std::uint32_t coun
 
 // Events.
 void ArmPollTimer(CommObjectData* d);
+// Starts or stops the port's notifications as wakeOnData and the port ask.
+void WatchPort(CommObjectData* d);
+// The port's device went away: the port closes and Error_DeviceRemoved is
+// delivered.
+void DeviceRemoved(QcHandle object);
 void PollTick(QcHandle object);
 void CheckModemLines(QcHandle object);
 void CheckLineErrors(QcHandle object);

@@ -13,13 +13,18 @@ namespace qelcomm {
 
 enum CommSpyKind : int { CommSpy_Properties = 1, CommSpy_Data = 2, CommSpy_Events = 4 };
 
+// Neither is exported from the library: the tests link the formatting
+// from its own static library (qelcomm6_spy_format).
+#define QELCOMM_INTERNAL __attribute__((visibility("hidden")))
+
 // The entry's text as it is appended to the log: the text, the rendered
-// data (data null: no data part) and the line ends. Exposed for tests.
-std::string formatCommSpyEntry(const std::string& text, const std::uint8_t* data, std::uint32_t count);
+// data (data null: no data part) and the line ends.
+QELCOMM_INTERNAL std::string formatCommSpyEntry(const std::string& text, const std::uint8_t* data,
+                                                std::uint32_t count);
 
 // The log file: $XDG_STATE_HOME/qelcomm6/commspy.txt, else
 // ~/.local/state/qelcomm6/commspy.txt; fixed at the first entry.
-std::string commSpyPath();
+QELCOMM_INTERNAL std::string commSpyPath();
 
 }  // namespace qelcomm
 

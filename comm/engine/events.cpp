@@ -83,7 +83,9 @@ void ArmPollTimer(CommObjectData* d)
         d->rThreshold = 1;
     if (d->timer)
         win::killTimer(d->window, d->timer);
-    d->timer = win::setTimer(d->window, kPollTimerId, d->pollInterval);
+    const std::uint32_t interval =
+        d->watching ? std::max(d->pollInterval, kWakeIdleInterval) : d->pollInterval;
+    d->timer = win::setTimer(d->window, kPollTimerId, interval);
 }
 
 void PollTick(QcHandle object)
@@ -93,8 +95,13 @@ void PollTick(QcHandle object)
         return;
     serial::COMSTAT stat;
     std::uint32_t errors = 0;
-    if (!serial::ClearCommError(d->port, &errors, &stat))
+    if (!serial::ClearCommError(d->port, &errors, &stat)) {
+        if (serial::GetLastError() == serial::ERROR_DEVICE_REMOVED) {
+            DeviceRemoved(object);
+            return;
+        }
         stat = serial::COMSTAT{};
+    }
 
     if (d->autoProcess & AutoProcess_Receive) {
         if (!autoReceive(object))

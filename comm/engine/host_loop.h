@@ -5,7 +5,10 @@
 
 namespace qelcomm {
 
-// Creates the process's QCoreApplication when there is none, once.
+// Creates the process's application object when there is none, once: a
+// QApplication made by the port settings dialog's library when a display is
+// configured (DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM) and the library
+// is there, else a QCoreApplication.
 void ensureHostLoop();
 
 }  // namespace qelcomm

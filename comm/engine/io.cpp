@@ -158,9 +158,8 @@ bool WriteBytes(QcHandle object, const std::uint8_t* bytes, std::uint32_t count)
             traceData(d, "writes", bytes + done, count - done);
         done += std::min(accepted, count - done);
         clearErrorsSilently(d);
-        if (d->outTimeOut == 0)
-            return true;
-        if (win::tickReached(win::tickCount(), deadline))
+        // Without a time-out there is one attempt; what it left is a failure.
+        if (d->outTimeOut == 0 || win::tickReached(win::tickCount(), deadline))
             break;
     }
     return done >= count;

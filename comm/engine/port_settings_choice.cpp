@@ -1,6 +1,7 @@
 #include "port_settings_choice.h"
 
 #include "comm_object.h"
+#include "companion.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -79,7 +80,12 @@ QELCOMM_CPP_API void SetPortSettingsDialogRunner(PortSettingsDialogRunner runner
 
 QELCOMM_API std::int32_t PortSettingsDialog(QcHandle object, QcHandle parent)
 {
-    if (!qelcomm::resolve(object) || !qelcomm::g_runner)
+    if (!qelcomm::resolve(object))
         return 0;
-    return qelcomm::g_runner(object, parent);
+    // Without a runner installed, the dialog's library is looked for.
+    qelcomm::PortSettingsDialogRunner run = qelcomm::g_runner;
+    if (!run)
+        run = reinterpret_cast<qelcomm::PortSettingsDialogRunner>(
+            qelcomm::companionSymbol(QELCOMM6_PORT_DIALOG_LIBRARY, "qelcomm6PortSettingsDialog"));
+    return run ? run(object, parent) : 0;
 }

@@ -1,7 +1,7 @@
 // The port settings dialog's model: its radio groups by control id, the
 // choice preselected from an object's settings, and what OK does with a
 // choice. The dialog itself is a widget (comm/engine/view); the engine
-// only calls the runner a widgets library installed.
+// calls the runner that library installed, or loads the library for it.
 #pragma once
 
 #include "qelcomm.h"
@@ -38,7 +38,8 @@ std::int32_t applyPortSettingsChoice(QcHandle object, const PortSettingsChoice& 
 
 // Shows the modal dialog for object over parent; 1 for OK, 0 for Cancel.
 using PortSettingsDialogRunner = std::int32_t (*)(QcHandle object, QcHandle parent);
-// Installed by the widgets library; without one PortSettingsDialog returns 0.
+// Installed by the widgets library; without one PortSettingsDialog loads
+// that library (libqelcomm6_port_dialog) and returns 0 only when it is missing.
 QELCOMM_CPP_API void SetPortSettingsDialogRunner(PortSettingsDialogRunner runner);
 
 }  // namespace qelcomm

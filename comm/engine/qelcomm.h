@@ -32,7 +32,8 @@ using QcIdleLoop = void (*)();
 // application one, so the flat interface works from a plain C program.
 QELCOMM_API std::int32_t InitQelCommObjects();
 // Runs the calling thread's pending timers and events for about ms
-// milliseconds (0 or less: only what is pending now); returns 1.
+// milliseconds (0 or less: only what is pending now); returns 1, or 0 at
+// once on a thread that cannot run events (see qelcomm6.h).
 QELCOMM_API std::int32_t PumpCommEvents(std::int32_t milliseconds);
 QELCOMM_API QcHandle CreateCommObject(QcHandle parent);
 QELCOMM_CPP_API QcHandle CreateCommObjectName(QcHandle parent, const char* name);
@@ -126,6 +127,8 @@ QELCOMM_API std::int32_t GetCommEcho(QcHandle object);
 // Polling, events and look-up.
 QELCOMM_API void SetInterval(QcHandle object, std::uint32_t ms);
 QELCOMM_API std::uint32_t GetInterval(QcHandle object);
+QELCOMM_API void SetWakeOnData(QcHandle object, std::int32_t flag);
+QELCOMM_API std::int32_t GetWakeOnData(QcHandle object);
 QELCOMM_API void SetRThreshold(QcHandle object, std::int32_t count);
 QELCOMM_API std::int32_t GetRThreshold(QcHandle object);
 QELCOMM_API void SetSThreshold(QcHandle object, std::int32_t count);

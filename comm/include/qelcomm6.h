@@ -32,9 +32,12 @@
  * sleep, so that polling runs and the handler set with SetEventHandler is
  * called. InitQelCommObjects (called by CreateCommObject) prepares what the
  * library needs on a thread that has nothing (it makes the process's Qt
- * application object when there is none: a Qt program makes its own
- * QApplication before its first comm object and runs its own event loop).
- * Without a QGuiApplication, CopySelectionToClipboard returns 0.
+ * application object when there is none: a QApplication when a display is
+ * configured (DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM) and the port
+ * settings dialog's library is installed, else a core application; a Qt
+ * program makes its own QApplication before its first comm object and runs
+ * its own event loop). Without a QGuiApplication, CopySelectionToClipboard
+ * returns 0.
  *
  * The members with C++ linkage (SetLookUpSeparator, ComOutput, the qelbas
  * script functions, ...) are declared in qelcomm6.hpp.
@@ -90,16 +93,21 @@ enum {
     QC_ERROR_CARRIER_TIMEOUT = 1007,
     QC_ERROR_RX_OVERFLOW = 1008,
     QC_ERROR_PARITY = 1009,
-    QC_ERROR_TX_OVERFLOW = 1010
+    QC_ERROR_TX_OVERFLOW = 1010,
+    /* The port's device went away (a USB adapter unplugged, the far end of
+     * a pseudo-terminal closed). The port is closed by then (GetPortOpen
+     * reads 0); opening it again works once the device is back. */
+    QC_ERROR_DEVICE_REMOVED = 1011
 };
 
 /* ---- Running without an event loop ------------------------------------ */
 
 /* Runs the calling thread's pending timers and events for about
  * milliseconds ms (0 or less: only what is pending now), then returns 1.
- * Returns 0 without waiting when the thread cannot run events (a thread
- * that did not call InitQelCommObjects or CreateCommObject while the
- * process had no event loop). Event handlers run inside this call. */
+ * Returns 0 at once when the thread cannot run events: a thread other than
+ * the one that has the process's Qt application object (the first to call
+ * InitQelCommObjects, CreateCommObject or this function in a program
+ * without one), unless Qt started it. Event handlers run inside this call. */
 QELCOMM6_EXPORT int32_t PumpCommEvents(int32_t milliseconds);
 
 /* ---- Object life ------------------------------------------------------- */
@@ -156,8 +164,11 @@ QELCOMM6_EXPORT uint32_t GetCarrierTimeOut(QcHandle object);
 QELCOMM6_EXPORT void SetDriverInputTimeOut(QcHandle object, uint32_t ms);
 QELCOMM6_EXPORT uint32_t GetDriverInputTimeOut(QcHandle object);
 /* The modal port settings dialog over parent: 1 when OK applied the
- * choice (SetSettings, then SetHandshaking), 0 for Cancel or in a program
- * without the dialog's widgets library (libqelcomm6_port_dialog). */
+ * choice (SetSettings, then SetHandshaking), 0 for Cancel. The dialog comes
+ * from its widgets library (libqelcomm6_port_dialog), loaded from beside
+ * this library when the program does not link it; 0 at once when that
+ * library is missing or no window can show (a program without a display,
+ * or whose application object is not a QApplication). */
 QELCOMM6_EXPORT int32_t PortSettingsDialog(QcHandle object, QcHandle parent);
 
 /* ---- Input and output -------------------------------------------------- */
@@ -167,6 +178,9 @@ QELCOMM6_EXPORT int32_t GetLineInput(QcHandle object, char* buffer, int32_t size
 QELCOMM6_EXPORT int32_t GetInBufferCount(QcHandle object);
 QELCOMM6_EXPORT void ClearInputBuffer(QcHandle object);
 QELCOMM6_EXPORT int32_t FlushInputBuffer(QcHandle object, uint32_t ms);
+/* 1 when every byte was written, 0 otherwise (a closed port, or what the
+ * driver did not take: in one attempt with an output time-out of 0, else
+ * within the time-out). */
 QELCOMM6_EXPORT int32_t Output(QcHandle object, const void* bytes, int32_t count);
 /* "^M" sends a control character, "~" pauses one second. */
 QELCOMM6_EXPORT int32_t OutputModem(QcHandle object, const char* text);
@@ -194,6 +208,17 @@ QELCOMM6_EXPORT int32_t GetCommEcho(QcHandle object);
 
 QELCOMM6_EXPORT void SetInterval(QcHandle object, uint32_t ms);
 QELCOMM6_EXPORT uint32_t GetInterval(QcHandle object);
+/* Wake on data (off by default): the port itself tells the object when
+ * bytes arrive, when its output queue hands bytes on, or when its device
+ * goes away, and a polling tick runs at once instead of at the next
+ * interval, so a receive event comes within microseconds. The tick, its
+ * events and their order stay the same; only when ticks run changes. While
+ * the port wakes the object, the timer ticks at most once a second (the
+ * interval when that is longer) for what no port reports: modem lines, line
+ * errors, and the thresholds' repeated events. A port that cannot notify
+ * (the tests' loopback double) keeps being polled at the interval. */
+QELCOMM6_EXPORT void SetWakeOnData(QcHandle object, int32_t flag);
+QELCOMM6_EXPORT int32_t GetWakeOnData(QcHandle object);
 QELCOMM6_EXPORT void SetRThreshold(QcHandle object, int32_t count);
 QELCOMM6_EXPORT int32_t GetRThreshold(QcHandle object);
 QELCOMM6_EXPORT void SetSThreshold(QcHandle object, int32_t count);
@@ -260,6 +285,16 @@ QELCOMM6_EXPORT void SetAutoSize(QcHandle object, int32_t mode);
 QELCOMM6_EXPORT int32_t GetAutoSize(QcHandle object);
 QELCOMM6_EXPORT void SetAutoScroll(QcHandle object, int32_t value);
 QELCOMM6_EXPORT int32_t GetAutoScroll(QcHandle object);
+/* Character set: 0 the PC code page (the default: one byte a cell), 1 UTF-8
+ * (wide characters take two cells; the texts above are then UTF-8 too).
+ * Rendition: 0 the 16 PC colours (the default), 1 the extended set: 256
+ * colours and true colour, underline, italic, strike-through, and default
+ * colours the view takes from the desktop's light or dark theme. AutoSize
+ * 3 makes the screen's columns and rows follow the view's size. */
+QELCOMM6_EXPORT void SetCharacterSet(QcHandle object, int32_t set);
+QELCOMM6_EXPORT int32_t GetCharacterSet(QcHandle object);
+QELCOMM6_EXPORT void SetRendition(QcHandle object, int32_t rendition);
+QELCOMM6_EXPORT int32_t GetRendition(QcHandle object);
 QELCOMM6_EXPORT void SetHScrollBar(QcHandle object, int32_t flag);
 QELCOMM6_EXPORT void SetVScrollBar(QcHandle object, int32_t flag);
 QELCOMM6_EXPORT void PaintCommWindow(QcHandle object);

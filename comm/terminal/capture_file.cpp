@@ -1,7 +1,5 @@
 #include "capture_file.h"
 
-#include "screen.h"
-
 namespace qelcomm::terminal {
 
 bool CaptureFile::open(const std::string& path)
@@ -27,12 +25,11 @@ void CaptureFile::write(const std::uint8_t* bytes, std::size_t n)
     }
 }
 
-void CaptureFile::writeRow(const std::uint8_t* chars, int n)
+void CaptureFile::writeRow(const std::string& text)
 {
     if (!m_file)
         return;
-    std::string row = Screen::trimmed(chars, n);
-    row += "\r\n";
+    const std::string row = text + "\r\n";
     write(reinterpret_cast<const std::uint8_t*>(row.data()), row.size());
 }
 

@@ -19,8 +19,8 @@ public:
     void close();
     bool isOpen() const { return m_file != nullptr; }
     void write(const std::uint8_t* bytes, std::size_t n);
-    // A row without its trailing spaces, then CR LF.
-    void writeRow(const std::uint8_t* chars, int n);
+    // A row's text, then CR LF.
+    void writeRow(const std::string& text);
 
 private:
     std::FILE* m_file = nullptr;

@@ -39,7 +39,7 @@ void Parser::start(std::uint8_t c)
 // the limit is marked and dropped when it ends.
 void Parser::collect(std::uint8_t c, ParserActions& out)
 {
-    if (m_seq.size() + 1 >= kSequenceLimit)
+    if (m_seq.size() + 1 >= m_limit)
         m_overflow = true;
     else
         m_seq.push_back(char(c));
@@ -57,13 +57,14 @@ void Parser::feed(std::int32_t emulation, const std::uint8_t* bytes, std::size_t
         return;
     }
     const bool vt100 = emulation != Emulation_Ansi && emulation != Emulation_VT52;
+    const bool csiByte = vt100 && !m_utf8;
     std::size_t i = 0;
     while (i < n) {
         const std::uint8_t c = bytes[i];
         switch (m_state) {
         case State::Ground: {
             std::size_t j = i;
-            while (j < n && bytes[j] != ESC && !(vt100 && bytes[j] == CSI))
+            while (j < n && bytes[j] != ESC && !(csiByte && bytes[j] == CSI))
                 ++j;
             if (j > i)
                 out.text(bytes + i, j - i);

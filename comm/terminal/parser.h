@@ -4,6 +4,8 @@
 // It keeps the sequence in progress, so a sequence may span several writes.
 #pragma once
 
+#include "terminal_types.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -30,6 +32,10 @@ public:
     // emulation: the Emulation value (TTY prints everything).
     void feed(std::int32_t emulation, const std::uint8_t* bytes, std::size_t n, ParserActions& out);
     void reset();
+    // In UTF-8 the byte 155 continues a character and is no CSI.
+    void setUtf8(bool on) { m_utf8 = on; }
+    // A sequence must stay below this many bytes.
+    void setLimit(std::size_t limit) { m_limit = limit; }
     // Bytes of the sequence in progress (0 = none).
     std::size_t pending() const { return m_seq.size(); }
 
@@ -44,6 +50,8 @@ private:
     std::size_t m_bodyStart = 0;
     std::uint8_t m_command = 0;
     std::uint8_t m_row = 0;
+    bool m_utf8 = false;
+    std::size_t m_limit = kSequenceLimit;
 };
 
 }  // namespace qelcomm::terminal

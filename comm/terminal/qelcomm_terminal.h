@@ -60,6 +60,13 @@ QELCOMM_API void SetAutoSize(QcHandle object, std::int32_t mode);
 QELCOMM_API std::int32_t GetAutoSize(QcHandle object);
 QELCOMM_API void SetAutoScroll(QcHandle object, std::int32_t value);
 QELCOMM_API std::int32_t GetAutoScroll(QcHandle object);
+// Character set: 0 the PC code page (one byte a cell), 1 UTF-8; texts read
+// from the terminal are then UTF-8 too. Rendition: 0 the 16 PC colours,
+// 1 the extended set (256 and true colours, underline, italic, ...).
+QELCOMM_API void SetCharacterSet(QcHandle object, std::int32_t set);
+QELCOMM_API std::int32_t GetCharacterSet(QcHandle object);
+QELCOMM_API void SetRendition(QcHandle object, std::int32_t rendition);
+QELCOMM_API std::int32_t GetRendition(QcHandle object);
 QELCOMM_API void SetHScrollBar(QcHandle object, std::int32_t flag);
 QELCOMM_API void SetVScrollBar(QcHandle object, std::int32_t flag);
 QELCOMM_API void PaintCommWindow(QcHandle object);

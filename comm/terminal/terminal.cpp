@@ -15,7 +15,7 @@ Terminal::Terminal()
 {
     for (int i = 0; i < 256; ++i)
         m_translation[std::size_t(i)] = std::uint8_t(i);
-    m_screen.resize(kDefaultColumns, kDefaultRows, m_color);
+    m_screen.resize(kDefaultColumns, kDefaultRows, blank());
 }
 
 Terminal::~Terminal()
@@ -52,7 +52,7 @@ void Terminal::setEmulation(std::int32_t e)
     if (e == Emulation_None) {
         m_screen.release();
     } else if (!hasScreen()) {
-        m_screen.allocate(m_screen.columns(), m_screen.rows(), m_color);
+        m_screen.allocate(m_screen.columns(), m_screen.rows(), blank());
         m_row = m_col = 0;
     }
     m_emulation = e;
@@ -66,7 +66,7 @@ bool Terminal::resize(int columns, int rows)
         return false;
     if (columns == m_screen.columns() && rows == m_screen.rows())
         return true;
-    if (!m_screen.resize(columns, rows, m_color))
+    if (!m_screen.resize(columns, rows, blank()))
         return false;
     clampCursor();
     m_savedRow = std::min(m_savedRow, rows - 1);
@@ -77,6 +77,46 @@ bool Terminal::resize(int columns, int rows)
     markAllDirty();
     repaintNow();
     return true;
+}
+
+bool Terminal::fit(int columns, int rows)
+{
+    if (!validSize(columns, rows))
+        return false;
+    if (!hasScreen() || rows == m_screen.rows())
+        return resize(columns, rows);
+    const int oldRows = m_screen.rows();
+    if (rows < oldRows) {
+        shiftRowsOut(m_row - (rows - 1));
+        return resize(columns, rows);
+    }
+    if (!resize(columns, rows))
+        return false;
+    const int back = m_screen.pullFromScrollBack(rows - oldRows);
+    if (back > 0) {
+        m_row += back;
+        m_savedRow = std::min(m_savedRow + back, rows - 1);
+        m_anchor.row += back;
+        m_end.row += back;
+        setViewOrigin(m_viewTop, m_viewLeft);
+        markAllDirty();
+    }
+    return true;
+}
+
+// The top n rows leave the screen as scrolling takes them (into the
+// scroll-back and a visible capture); the rest move up.
+void Terminal::shiftRowsOut(int n)
+{
+    n = std::min(n, m_screen.rows());
+    if (n <= 0)
+        return;
+    pushRows(n);
+    for (int i = 0; i < n; ++i)
+        m_screen.scrollUp(0, m_screen.rows() - 1, blank());
+    m_row -= n;
+    m_savedRow = std::max(0, m_savedRow - n);
+    markAllDirty();
 }
 
 void Terminal::clampCursor()
@@ -129,7 +169,7 @@ std::string Terminal::contents(std::size_t size) const
         return out;
     size = std::min<std::size_t>(size, 65535);
     for (int r = 0; r < m_screen.rows(); ++r) {
-        const std::string row = Screen::trimmed(m_screen.chars(r), m_screen.columns());
+        const std::string row = Screen::text(m_screen.row(r), m_screen.columns(), utf8());
         if (out.size() + row.size() + 2 >= size)
             break;
         out += row;
@@ -146,10 +186,10 @@ std::string Terminal::scrollContents(std::size_t size) const
     size = std::min<std::size_t>(size, 65535);
     const int n = m_screen.scrollRows();
     int first = 0;
-    while (first < n && Screen::trimmed(m_screen.scrollChars(first), m_screen.columns()).empty())
+    while (first < n && Screen::text(m_screen.scrollRow(first), m_screen.columns(), utf8()).empty())
         ++first;
     for (int r = first; r < n; ++r) {
-        const std::string row = Screen::trimmed(m_screen.scrollChars(r), m_screen.columns());
+        const std::string row = Screen::text(m_screen.scrollRow(r), m_screen.columns(), utf8());
         if (out.size() + row.size() + 2 >= size)
             break;
         out += row;
@@ -218,12 +258,12 @@ std::string Terminal::selectionText(std::size_t size) const
     const int cols = m_screen.columns();
     const int last = m_anchor.row + selectedRows() - 1;
     for (int r = m_anchor.row; r <= last; ++r) {
-        const std::uint8_t* chars = m_screen.viewChars(r);
-        if (!chars)
+        const Cell* cells = m_screen.viewRow(r);
+        if (!cells)
             break;
         const int from = r == m_anchor.row ? std::min(m_anchor.column, cols) : 0;
         const int to = r == m_end.row ? std::min(m_end.column, cols) : cols;
-        const std::string piece = Screen::trimmed(chars + from, std::max(0, to - from));
+        const std::string piece = Screen::text(cells + from, std::max(0, to - from), utf8());
         if (out.size() + piece.size() + 2 + 1 > size)
             break;
         out += piece;
@@ -247,7 +287,7 @@ bool Terminal::setCaptureFilename(const std::string& name)
     if (m_capture.isOpen()) {
         if (m_captureMode == Capture_Visible && hasScreen())
             for (int r = 0; r < m_screen.rows(); ++r)
-                m_capture.writeRow(m_screen.chars(r), m_screen.columns());
+                m_capture.writeRow(Screen::text(m_screen.row(r), m_screen.columns(), utf8()));
         m_capture.close();
     }
     if (name.empty())

@@ -9,6 +9,7 @@
 #include "parser.h"
 #include "screen.h"
 #include "terminal_types.h"
+#include "utf8.h"
 
 #include <array>
 #include <cstdint>
@@ -49,10 +50,27 @@ public:
     bool setColumns(int n) { return resize(n, m_screen.rows()); }
     bool setRows(int n) { return resize(m_screen.columns(), n); }
     bool resize(int columns, int rows);
+    // A new size for a view that fits its screen to the window: when rows
+    // go, the rows above the cursor leave into the scroll-back first, so
+    // that the cursor's row stays; when rows come, scroll-back rows come
+    // back above the screen's.
+    bool fit(int columns, int rows);
     int columns() const { return m_screen.columns(); }
     int rows() const { return m_screen.rows(); }
-    void setColor(std::uint8_t a) { m_color = a; }
+    // The current colour; it also ends any extended colours and looks.
+    void setColor(std::uint8_t a);
     std::uint8_t color() const { return m_color; }
+    // The cell a space printed now would be.
+    Cell pen() const { return {' ', m_color, m_penFlags, m_penFg, m_penBg}; }
+    // Switching to UTF-8 turns the screen's bytes into the characters they
+    // show; switching back turns characters the PC set lacks into "?".
+    void setCharacterSet(std::int32_t c);
+    std::int32_t characterSet() const { return m_charset; }
+    bool utf8() const { return m_charset == CharacterSet_Utf8; }
+    // Switching to the extended rendition gives the cells in the colour
+    // setColor gave (a fresh screen's) the default colours, and the pen too.
+    void setRendition(std::int32_t r);
+    std::int32_t rendition() const { return m_rendition; }
     void setEndOfLineMode(std::int32_t m) { m_eol = m; }
     std::int32_t endOfLineMode() const { return m_eol; }
     void setBackspace(std::int32_t m) { m_backspace = m; }
@@ -138,7 +156,12 @@ private:
     void escape(std::uint8_t command, std::uint8_t arg) override;
     void vt52(std::uint8_t command, std::uint8_t a, std::uint8_t b) override;
 
-    void printByte(std::uint8_t c);
+    void printChar(char32_t c);
+    void extendedRendition(std::string_view text);
+    void updateColor();
+    Cell blank() const { return {' ', m_color, std::uint8_t(m_penFlags & Cell_Inverse), m_penFg, m_penBg}; }
+    void endCharacter();
+    void shiftRowsOut(int n);
     void lineFeed();
     void scrollLine();
     void reverseIndex();
@@ -157,6 +180,12 @@ private:
     CaptureFile m_capture;
     std::int32_t m_emulation = Emulation_None;
     std::uint8_t m_color = kDefaultColor;
+    std::uint8_t m_baseColor = kDefaultColor;   // the colour of ColorKind_Pc
+    std::uint8_t m_penFlags = 0;
+    std::uint32_t m_penFg = ColorKind_Pc, m_penBg = ColorKind_Pc;
+    std::int32_t m_charset = CharacterSet_CodePage;
+    std::int32_t m_rendition = Rendition_PC;
+    Utf8Decoder m_decoder;
     std::int32_t m_eol = EndOfLineMode_NextLine;
     std::int32_t m_backspace = BackSpace_NonDestructive;
     std::int32_t m_captureMode = Capture_Standard;

@@ -129,6 +129,13 @@ void releaseTerminal(QcHandle object)
     registry().erase(object);
 }
 
+bool fitScreen(QcHandle object, int columns, int rows)
+{
+    bool done = false;
+    withTerminal(object, [&](Terminal& t) { done = t.fit(columns, rows); });
+    return done;
+}
+
 void displayBytes(CommObjectData* d, const std::uint8_t* bytes, std::uint32_t n)
 {
     if (!d || n == 0)
@@ -254,6 +261,8 @@ QELTERM_PAIR(CursorRow, setCursorRow, cursorRow)
 QELTERM_PAIR(CursorColumn, setCursorColumn, cursorColumn)
 QELTERM_PAIR(AutoSize, setAutoSize, autoSize)
 QELTERM_PAIR(AutoScroll, setAutoScroll, autoScroll)
+QELTERM_PAIR(CharacterSet, setCharacterSet, characterSet)
+QELTERM_PAIR(Rendition, setRendition, rendition)
 #undef QELTERM_PAIR
 
 QELCOMM_API void SetColor(QcHandle object, std::int32_t a)
@@ -387,9 +396,12 @@ QELCOMM_API std::int32_t CopySelectionToClipboard(QcHandle object)
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (!clipboard)
         return 0;
-    const std::size_t size = std::size_t(std::max(0, t->selectedRows())) * std::size_t(t->columns() + 2) + 1;
+    // A cell's character takes up to 4 bytes in UTF-8.
+    const std::size_t cellBytes = t->utf8() ? 4 : 1;
+    const std::size_t size = std::size_t(std::max(0, t->selectedRows())) * (std::size_t(t->columns()) * cellBytes + 2) + 1;
     const std::string text = t->selectionText(size);
-    clipboard->setText(QString::fromLatin1(text.data(), qsizetype(text.size())));
+    clipboard->setText(t->utf8() ? QString::fromUtf8(text.data(), qsizetype(text.size()))
+                                 : QString::fromLatin1(text.data(), qsizetype(text.size())));
     return 1;
 }
 

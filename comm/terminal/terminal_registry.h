@@ -23,6 +23,9 @@ std::shared_ptr<Terminal> terminalOf(QcHandle object);
 // when the object is found gone.
 void releaseTerminal(QcHandle object);
 
+// The screen's new size when the view fits it to its window (AutoSize_Screen).
+bool fitScreen(QcHandle object, int columns, int rows);
+
 // Display seam: the bytes, then any answers to the port.
 void displayBytes(CommObjectData* d, const std::uint8_t* bytes, std::uint32_t n);
 

@@ -207,6 +207,10 @@ void prepareFile(QcHandle object, TransferRecord* r, PrepareRequest* request)
             }
         }
     }
+    // A new file starts counting from nothing, also one that will have no
+    // data of its own; an empty name (the end of a batch) keeps the last count.
+    if (!(sending ? r->source : r->destination).empty())
+        r->fileSize = r->transferred = 0;
     r->status = Status_Prepare;
     const std::string offered = r->destination;
     if (!fireTransferEvent(object))

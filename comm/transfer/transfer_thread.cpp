@@ -7,6 +7,8 @@
 #include "transfer_engine.h"
 #include "xymodem.h"
 
+#include <sys/stat.h>
+
 #include <array>
 #include <cstdio>
 #include <limits>
@@ -23,7 +25,7 @@ constexpr std::uint32_t kReadSliceMs = 50;
 
 class LocalFile : public FileSource, public FileSink {
 public:
-    explicit LocalFile(std::FILE* f) : m_f(f) {}
+    explicit LocalFile(std::FILE* f, std::shared_ptr<bool> written = {}) : m_f(f), m_written(std::move(written)) {}
     ~LocalFile() override { close(); }
     std::uint64_t size() const override
     {
@@ -34,7 +36,12 @@ public:
         return end < 0 ? 0 : std::uint64_t(end);
     }
     std::size_t read(std::uint8_t* buffer, std::size_t n) override { return std::fread(buffer, 1, n, m_f); }
-    bool write(const std::uint8_t* bytes, std::size_t n) override { return std::fwrite(bytes, 1, n, m_f) == n; }
+    bool write(const std::uint8_t* bytes, std::size_t n) override
+    {
+        if (m_written && n > 0)
+            *m_written = true;
+        return std::fwrite(bytes, 1, n, m_f) == n;
+    }
     bool close() override
     {
         if (!m_f)
@@ -46,6 +53,7 @@ public:
 
 private:
     std::FILE* m_f;
+    std::shared_ptr<bool> m_written;  // set by the first byte written
 };
 
 class PortHost : public ProtocolHost {
@@ -166,7 +174,15 @@ public:
         const std::uint64_t p[2] = {bytes, blockSize};
         call(Cb_Progress, std::intptr_t(p));
     }
-    void fileEnded(bool ok) override { call(ok ? Cb_FileEnded : Cb_FileAborted); }
+    void fileEnded(bool ok) override
+    {
+        // A file this transfer created and that failed before a byte of it
+        // was written is not left behind empty.
+        if (!ok && m_created.written && !*m_created.written)
+            std::remove(m_created.path.c_str());
+        m_created = {};
+        call(ok ? Cb_FileEnded : Cb_FileAborted);
+    }
     void clearFields() override { call(Cb_ClearFields); }
 
     std::unique_ptr<FileSource> openSource(const std::string& path) override
@@ -176,8 +192,18 @@ public:
     }
     std::unique_ptr<FileSink> createSink(const std::string& path) override
     {
-        std::FILE* f = m_gone || path.empty() ? nullptr : std::fopen(path.c_str(), "wb");
-        return f ? std::make_unique<LocalFile>(f) : nullptr;
+        m_created = {};
+        if (m_gone || path.empty())
+            return nullptr;
+        struct stat st;
+        const bool existed = ::stat(path.c_str(), &st) == 0;
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        if (!f)
+            return nullptr;
+        auto written = std::make_shared<bool>(false);
+        if (!existed)
+            m_created = {path, written};
+        return std::make_unique<LocalFile>(f, written);
     }
     std::unique_ptr<FileSink> appendSink(const std::string& path, std::uint64_t& length) override
     {
@@ -212,6 +238,11 @@ public:
 
 private:
     std::shared_ptr<ThreadShared> m_shared;
+    // The file createSink made for the current file, if it made a new one.
+    struct {
+        std::string path;
+        std::shared_ptr<bool> written;
+    } m_created;
     serial::Handle m_port = serial::INVALID_HANDLE_VALUE;
     std::uint32_t m_baud = 0;
     bool m_gone = false;

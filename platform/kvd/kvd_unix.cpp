@@ -62,6 +62,9 @@ bool fail(uint32_t error)
 }
 
 constexpr size_t kQueueSize = 8192;
+// How often the slave's settings are looked at while packet mode cannot be
+// trusted to report their changes (see Port::run).
+constexpr int kSettingsPollMs = 50;
 
 std::string ownerFile(const std::string& folder, const std::string& name)
 {
@@ -178,7 +181,8 @@ private:
     void run();
     void raise(uint32_t bits);  // with m_mutex held
     void completeWait();        // with m_mutex held
-    void drainMaster();
+    bool drainMaster();         // false once the master is empty with no program left
+    void checkSettings();
     void checkOpen();
     void wake();
 
@@ -191,11 +195,14 @@ private:
     bool m_gone = false;
     std::string m_input;
     bool m_opened = false;
+    bool m_leftover = false;      // a closed program's bytes may still wait in the master
+    bool m_packetsReport = true;  // the slave keeps EXTPROC: packet mode reports its changes
     uint32_t m_waitMask = 0, m_pending = 0;
     int m_deferredOpenClose = 0;
     uint32_t* m_waitOut = nullptr;
     Overlapped* m_waitOv = nullptr;
     LineSettings m_settings;
+    LineSettings m_slaveSeen;  // the slave's settings when last looked at
     uint32_t m_lines = 0;  // DCD and RING raised by the control (MS_* bits)
     uint32_t m_escape = 0; // DTR (0x1) and RTS (0x2) of the control's end
     Dcb m_dcb;
@@ -226,7 +233,7 @@ bool Port::start()
     if (ioctl(m_master, TIOCPKT, &on) != 0)
         return false;
     tcgetattr(m_master, &t);
-    m_settings = settingsFrom(t);
+    m_settings = m_slaveSeen = settingsFrom(t);
     m_dcb.BaudRate = m_settings.baud;
 
     m_inotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -284,20 +291,29 @@ void Port::wake()
 void Port::run()
 {
     for (;;) {
-        bool readMaster;
+        bool opened, room, polling, leftover;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             if (m_stop)
                 return;
-            readMaster = m_opened && m_input.size() < kQueueSize;
+            opened = m_opened;
+            room = m_input.size() < kQueueSize;
+            leftover = m_leftover;
+            // A full queue leaves the master unread, and its settings reports with it.
+            polling = opened && (!m_packetsReport || !room);
         }
         // While nobody holds the slave the master reports POLLHUP at once, so
-        // it is polled only while the port is open; inotify reports opens.
-        pollfd fds[3] = {{readMaster ? m_master : -1, POLLIN, 0},
+        // it is watched only while the port is open: for data while the
+        // queue has room, and always for the hang-up that a close makes
+        // (poll reports that one whatever is asked for). inotify reports
+        // opens. A program that cleared EXTPROC from its local flags no
+        // longer makes packet mode report its settings changes (pyserial,
+        // picocom and raw-mode programs in general do), so its settings are
+        // then looked at every kSettingsPollMs.
+        pollfd fds[3] = {{opened ? m_master : -1, short(room ? POLLIN : 0), 0},
                          {m_inotify, POLLIN, 0},
                          {m_wakeFd, POLLIN, 0}};
-        const bool watchMaster = readMaster;
-        if (::poll(fds, 3, -1) < 0 && errno != EINTR)
+        if (::poll(fds, 3, polling ? kSettingsPollMs : -1) < 0 && errno != EINTR)
             return;
         if (fds[2].revents & POLLIN) {
             uint64_t v;
@@ -322,16 +338,21 @@ void Port::run()
                 }
             }
         }
-        if (watchMaster && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
+        if (opened && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
             drainMaster();
+        else if (!opened && leftover && !drainMaster()) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_leftover = false;
+        }
+        checkSettings();
         checkOpen();
     }
 }
 
 // Reads what the master has: packet mode puts a status byte before each
 // chunk; 0 means data follows, TIOCPKT_IOCTL means the program changed the
-// line settings.
-void Port::drainMaster()
+// line settings (looked at by checkSettings, which runs after every wake-up).
+bool Port::drainMaster()
 {
     uint8_t buf[4097];
     for (;;) {
@@ -341,47 +362,70 @@ void Port::drainMaster()
             room = kQueueSize > m_input.size() ? kQueueSize - m_input.size() : 0;
         }
         if (room == 0)
-            return;
+            return true;
         ssize_t n = ::read(m_master, buf, std::min<size_t>(room, 4096) + 1);
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n <= 0)
-            return;
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (buf[0] == TIOCPKT_DATA) {
-            if (n > 1) {
-                m_input.append(reinterpret_cast<char*>(buf + 1), size_t(n - 1));
-                raise(EV_RXCHAR);
-            }
-        } else if (buf[0] & TIOCPKT_IOCTL) {
-            termios t{};
-            if (tcgetattr(m_master, &t) == 0) {
-                LineSettings s = settingsFrom(t);
-                uint32_t bits = 0;
-                if (s.baud != m_settings.baud)
-                    bits |= EV_KVD_BAUD;
-                if (differs(s.handflow, m_settings.handflow))
-                    bits |= EV_KVD_HANDFLOW;
-                if (differs(s.chars, m_settings.chars))
-                    bits |= EV_KVD_CHARS;
-                if (differs(s.timeouts, m_settings.timeouts))
-                    bits |= EV_KVD_TIMEOUTS;
-                if (differs(s.line, m_settings.line))
-                    bits |= EV_KVD_LINECTRL;
-                m_settings = s;
-                raise(bits);
-            }
+            return n < 0 && errno == EAGAIN;  // EIO: empty, and no program holds the slave
+        if (buf[0] == TIOCPKT_DATA && n > 1) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_input.append(reinterpret_cast<char*>(buf + 1), size_t(n - 1));
+            raise(EV_RXCHAR);
         }
     }
 }
 
+// Compares the slave's settings with what was last seen and reports what
+// changed. A record the control set itself (the time-outs) is replaced only
+// when the program changes the settings it comes from.
+void Port::checkSettings()
+{
+    termios t{};
+    if (tcgetattr(m_master, &t) != 0)
+        return;
+    const LineSettings s = settingsFrom(t);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_packetsReport = (t.c_lflag & EXTPROC) != 0;
+    uint32_t bits = 0;
+    if (s.baud != m_slaveSeen.baud) {
+        bits |= EV_KVD_BAUD;
+        m_settings.baud = s.baud;
+    }
+    if (differs(s.handflow, m_slaveSeen.handflow)) {
+        bits |= EV_KVD_HANDFLOW;
+        m_settings.handflow = s.handflow;
+    }
+    if (differs(s.chars, m_slaveSeen.chars)) {
+        bits |= EV_KVD_CHARS;
+        m_settings.chars = s.chars;
+    }
+    if (differs(s.timeouts, m_slaveSeen.timeouts)) {
+        bits |= EV_KVD_TIMEOUTS;
+        m_settings.timeouts = s.timeouts;
+    }
+    if (differs(s.line, m_slaveSeen.line)) {
+        bits |= EV_KVD_LINECTRL;
+        m_settings.line = s.line;
+    }
+    m_slaveSeen = s;
+    if (bits)
+        raise(bits);
+}
+
 // The port is closed once no program holds the slave: the master hangs up.
+// Bytes the program wrote before it closed may still wait in the master
+// (all of them while the input queue is full); they are read once there is
+// room, after the close has been reported.
 void Port::checkOpen()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_opened || m_input.size() >= kQueueSize)
+    if (!m_opened)
         return;
-    pollfd p{m_master, POLLIN, 0};
-    if (::poll(&p, 1, 0) == 1 && (p.revents & POLLHUP) && !(p.revents & POLLIN)) {
+    pollfd p{m_master, 0, 0};
+    if (::poll(&p, 1, 0) == 1 && (p.revents & POLLHUP)) {
         m_opened = false;
+        m_leftover = true;
         raise(EV_KVD_OPENCLOSE);
     }
 }
@@ -481,11 +525,11 @@ uint32_t Port::read(uint8_t* buf, uint32_t size)
 uint32_t Port::write(const uint8_t* buf, uint32_t size)
 {
     {
-        // With nobody holding the port the data has no reader; it is dropped
-        // rather than left for whichever program opens the port next.
+        // With nobody holding the port the data has no reader: nothing is
+        // taken, rather than left for whichever program opens the port next.
         std::lock_guard<std::mutex> lock(m_mutex);
         if (!m_opened)
-            return size;
+            return 0;
     }
     uint32_t done = 0;
     while (done < size) {

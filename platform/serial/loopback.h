@@ -28,6 +28,9 @@ void setRing(const std::string& name, bool on);
 void refuseConfiguration(const std::string& name, bool refuse);
 // While set, writes on that end accept no byte (as if flow control held it).
 void blockOutput(const std::string& name, bool blocked);
+// Each write on that end takes at most this many bytes (a driver queue with
+// little room); 0 lifts the limit.
+void limitWrites(const std::string& name, std::uint32_t bytes);
 
 struct LineState {
     bool open = false;       // a handle holds this end

@@ -55,7 +55,7 @@ void SetLastError(std::uint32_t code) { t_lastError = code; }
 Handle CreateFile(const std::string& name)
 {
     bool registered = false;
-    std::unique_ptr<detail::Device> device = detail::openLoopback(name, &registered);
+    std::shared_ptr<detail::Device> device = detail::openLoopback(name, &registered);
     if (!device && !registered)
         device = detail::openTty(resolvePortName(name));
     if (!device)
@@ -172,6 +172,11 @@ bool GetQueueSizes(Handle h, std::uint32_t* inQueue, std::uint32_t* outQueue)
 {
     return nonNull(inQueue) && nonNull(outQueue)
         && call(h, [&](detail::Device& d) { return d.queueSizes(inQueue, outQueue); });
+}
+
+bool SetCommNotify(Handle h, std::function<void(std::uint32_t what)> fn)
+{
+    return call(h, [&](detail::Device& d) { return d.setNotify(std::move(fn)); });
 }
 
 namespace detail {

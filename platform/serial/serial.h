@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace serial {
@@ -26,6 +27,7 @@ constexpr std::uint32_t ERROR_SHARING_VIOLATION = 32;
 constexpr std::uint32_t ERROR_NOT_SUPPORTED = 50;
 constexpr std::uint32_t ERROR_INVALID_PARAMETER = 87;
 constexpr std::uint32_t ERROR_SEM_TIMEOUT = 121;
+constexpr std::uint32_t ERROR_DEVICE_REMOVED = 1617;   // the device went away (USB unplugged)
 
 // DCB control modes.
 constexpr std::uint8_t DTR_CONTROL_DISABLE = 0;
@@ -146,6 +148,11 @@ bool SetCommTimeouts(Handle h, const COMMTIMEOUTS* t);
 // Reads the error bits (clearing them) and the queue status.
 bool ClearCommError(Handle h, std::uint32_t* errors, COMSTAT* stat);
 // Read and write honour the COMMTIMEOUTS; *done receives the byte count.
+// Writes go through an output queue of the size given to SetupComm (4096
+// bytes before any): a write that fits returns at once and the queue drains
+// into the device as it takes bytes; only a write that does not fit waits,
+// as long as the write time-outs allow. ClearCommError's cbOutQue counts
+// what waits in the queue and in the device.
 bool ReadFile(Handle h, void* buffer, std::uint32_t count, std::uint32_t* done);
 bool WriteFile(Handle h, const void* buffer, std::uint32_t count, std::uint32_t* done);
 bool PurgeComm(Handle h, std::uint32_t flags);
@@ -158,6 +165,17 @@ bool GetCommMask(Handle h, std::uint32_t* mask);
 
 // The queue sizes last given to SetupComm (0, 0 before any).
 bool GetQueueSizes(Handle h, std::uint32_t* inQueue, std::uint32_t* outQueue);
+
+// What a port notification reports; several may come together.
+constexpr std::uint32_t NOTIFY_INPUT = 0x1;   // bytes arrived and wait to be read
+constexpr std::uint32_t NOTIFY_ROOM = 0x2;    // the output queue handed bytes on to the device
+constexpr std::uint32_t NOTIFY_GONE = 0x4;    // the device went away; calls now fail with ERROR_DEVICE_REMOVED
+
+// Calls fn, on the event loop of the thread that calls this, whenever the
+// port has news (NOTIFY_*), so its owner need not poll; an empty fn stops
+// the notifications. Fails with ERROR_NOT_SUPPORTED where the device cannot
+// tell (the caller then polls). Notifications stop when the handle closes.
+bool SetCommNotify(Handle h, std::function<void(std::uint32_t what)> fn);
 
 std::uint32_t GetLastError();
 void SetLastError(std::uint32_t code);

@@ -22,6 +22,7 @@ struct End {
     DCB dcb;
     COMMTIMEOUTS timeouts;
     std::uint32_t inQueueSize = 0, outQueueSize = 0, eventMask = 0, errors = 0, held = 0;
+    std::uint32_t writeLimit = 0;  // bytes one write takes at most; 0: no limit
     int breakCount = 0;
     std::deque<std::uint8_t> in;
 };
@@ -208,6 +209,8 @@ bool LoopbackDevice::write(const std::uint8_t* buffer, std::uint32_t count, std:
         return fail(ERROR_GEN_FAILURE);
     if (holding(e))
         return true;  // timed out with nothing sent
+    if (e.writeLimit)
+        count = std::min(count, e.writeLimit);
     End& far = peer();
     if (far.open) {  // into a closed port the bytes are lost, as on a real line
         const std::size_t limit = far.inQueueSize ? far.inQueueSize : detail::kDefaultInQueue;
@@ -291,6 +294,11 @@ void refuseConfiguration(const std::string& name, bool refuse)
 void blockOutput(const std::string& name, bool blocked)
 {
     withEnd(name, [&](End& e) { e.blocked = blocked; });
+}
+
+void limitWrites(const std::string& name, std::uint32_t bytes)
+{
+    withEnd(name, [&](End& e) { e.writeLimit = bytes; });
 }
 
 LineState state(const std::string& name)

@@ -6,6 +6,7 @@
 #include "serial.h"
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -29,17 +30,26 @@ public:
     virtual bool setMask(std::uint32_t mask) = 0;
     virtual bool getMask(std::uint32_t* mask) = 0;
     virtual bool queueSizes(std::uint32_t* inQueue, std::uint32_t* outQueue) = 0;
+    virtual bool setNotify(std::function<void(std::uint32_t)>) { return fail(ERROR_NOT_SUPPORTED); }
+
+protected:
+    static bool fail(std::uint32_t code)
+    {
+        SetLastError(code);
+        return false;
+    }
 };
 
 // A tty device at that path; nullptr with SetLastError on failure.
-std::unique_ptr<Device> openTty(const std::string& path);
+std::shared_ptr<Device> openTty(const std::string& path);
 // The loopback end registered under exactly that name. nullptr and
 // *registered false when there is none; nullptr and *registered true (with
 // SetLastError) when it is registered but cannot be opened.
 std::unique_ptr<Device> openLoopback(const std::string& name, bool* registered);
 
-// Input queue bound used before SetupComm (or when it was given 0).
+// Queue bounds used before SetupComm (or when it was given 0).
 constexpr std::uint32_t kDefaultInQueue = 4096;
+constexpr std::uint32_t kDefaultOutQueue = 4096;
 
 // How long a read may still wait under the Win32 time-out rules.
 class ReadTimer {

@@ -4,12 +4,24 @@
 // Input always runs with PARMRK so breaks and line errors arrive marked;
 // the read path decodes the marks into a receive buffer of its own, which
 // makes the queue count exact and keeps every byte value intact.
+// Output goes through a queue of the size the caller set, drained into the
+// tty as it takes bytes, so a write that fits never waits: the kernel's tty
+// buffer is a few kB whatever size the caller asked for. A hung-up tty (a
+// USB adapter unplugged, a pseudo-terminal whose master closed) makes the
+// port "gone": calls then fail with ERROR_DEVICE_REMOVED.
 #include "baud_unix.h"
 #include "serial_p.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QThread>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <memory>
 #include <deque>
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -21,6 +33,8 @@
 #include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace serial::detail {
 
@@ -112,7 +126,41 @@ bool isPseudoTerminal(int fd)
     return ::fstat(fd, &st) == 0 && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
 }
 
-class TtyDevice : public Device {
+// Bytes in arrival order: appended at the back, taken from the front,
+// stored contiguously so both are block copies.
+class ByteQueue {
+public:
+    std::size_t size() const { return m_bytes.size() - m_head; }
+    bool empty() const { return size() == 0; }
+    void push_back(std::uint8_t c) { m_bytes.push_back(c); }
+    void append(const std::uint8_t* p, std::size_t n) { m_bytes.insert(m_bytes.end(), p, p + n); }
+    // Moves up to n bytes from the front into out; returns how many.
+    std::size_t take(std::uint8_t* out, std::size_t n)
+    {
+        n = std::min(n, size());
+        std::memcpy(out, m_bytes.data() + m_head, n);
+        m_head += n;
+        if (m_head == m_bytes.size()) {
+            m_bytes.clear();
+            m_head = 0;
+        } else if (m_head > m_bytes.size() / 2) {
+            m_bytes.erase(m_bytes.begin(), m_bytes.begin() + std::ptrdiff_t(m_head));
+            m_head = 0;
+        }
+        return n;
+    }
+    void clear()
+    {
+        m_bytes.clear();
+        m_head = 0;
+    }
+
+private:
+    std::vector<std::uint8_t> m_bytes;
+    std::size_t m_head = 0;
+};
+
+class TtyDevice : public Device, public std::enable_shared_from_this<TtyDevice> {
 public:
     explicit TtyDevice(int fd) : m_fd(fd), m_pty(isPseudoTerminal(fd))
     {
@@ -122,9 +170,39 @@ public:
         if (m_dcb.BaudRate == 0)
             m_dcb.BaudRate = 9600;
         m_haveCounts = ::ioctl(m_fd, TIOCGICOUNT, &m_counts) == 0;
+        // The output queue drains by itself, as a driver's does, on the
+        // event loop of the thread that opened the port; without one it
+        // drains whenever the port is used.
+        if (QCoreApplication::instance() && QThread::currentThread()->eventDispatcher()) {
+            m_writeNote = new QSocketNotifier(m_fd, QSocketNotifier::Write);
+            m_writeNote->setEnabled(false);
+            QObject::connect(m_writeNote, &QSocketNotifier::activated, m_writeNote, [this] { onWritable(); });
+        }
     }
     ~TtyDevice() override
     {
+        QSocketNotifier* note = m_writeNote ? m_writeNote.data() : m_readNote.data();
+        if (note && QThread::currentThread() != note->thread()) {
+            // The notifiers' thread may poll the descriptor until it has
+            // disabled them: that thread disables them, then closes it.
+            QSocketNotifier* r = m_readNote;
+            QSocketNotifier* w = m_writeNote;
+            for (QSocketNotifier* n : {r, w})
+                if (n)
+                    QObject::disconnect(n, nullptr, nullptr, nullptr);
+            const int fd = m_fd;
+            QMetaObject::invokeMethod(note, [r, w, fd] {
+                for (QSocketNotifier* n : {r, w})
+                    if (n) {
+                        n->setEnabled(false);
+                        n->deleteLater();
+                    }
+                ::flock(fd, LOCK_UN);
+                ::close(fd);
+            }, Qt::QueuedConnection);
+            return;
+        }
+        dropNotifiers(true);
         ::flock(m_fd, LOCK_UN);
         ::close(m_fd);
     }
@@ -180,14 +258,26 @@ public:
         *mask = m_mask;
         return true;
     }
+    bool setNotify(std::function<void(std::uint32_t)> fn) override;
 
 private:
     bool applyLine(const DCB& dcb);
     bool lineTaken(const termios& wanted, std::uint32_t baud);
     void fill();
+    void look();
     void decode(std::uint8_t c);
     void deliver(std::uint8_t c, bool marked);
     bool modemLines(unsigned long request, int bits);
+    std::uint32_t outLimit() const { return m_outQueue ? m_outQueue : kDefaultOutQueue; }
+    std::size_t pending() const { return m_tx.size() - m_txHead; }
+    bool drain();
+    void markGoneIfHungUp(ssize_t readResult, int error);
+    void onReadable();
+    void onWritable();
+    void postNews();
+    void deliverNews();
+    void syncNotifiers();
+    void dropNotifiers(bool all);
 
     const int m_fd;
     const bool m_pty;
@@ -195,12 +285,68 @@ private:
     DCB m_dcb;
     COMMTIMEOUTS m_timeouts;
     std::uint32_t m_inQueue = 0, m_outQueue = 0, m_mask = 0;
-    std::deque<std::uint8_t> m_rx;  // decoded input not yet read
+    ByteQueue m_rx;                 // decoded input not yet read
     int m_markState = 0;            // bytes of a 0xFF mark sequence seen so far
     std::uint32_t m_markErrors = 0; // errors the marks showed since the last ClearCommError
     bool m_haveCounts = false;
     serial_icounter_struct m_counts{};
+    std::vector<std::uint8_t> m_tx;  // output queue: bytes from m_txHead on wait for the tty
+    std::size_t m_txHead = 0;
+    bool m_gone = false;             // hung up: the device went away
+    // Notifications, on the thread that asked for them.
+    std::function<void(std::uint32_t)> m_notify;
+    QPointer<QSocketNotifier> m_readNote, m_writeNote;
+    std::uint32_t m_notified = 0;    // news gathered for the next callback
+    bool m_newsPosted = false;       // a delivery of m_notified is queued
 };
+
+// Hands the queue to the tty as far as it takes bytes; false once the
+// device went away.  Called with the mutex held.
+bool TtyDevice::drain()
+{
+    while (pending() > 0 && !m_gone) {
+        const ssize_t n = ::write(m_fd, m_tx.data() + m_txHead, pending());
+        if (n > 0) {
+            m_txHead += std::size_t(n);
+            m_notified |= NOTIFY_ROOM;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN)
+            markGoneIfHungUp(-1, errno);
+        break;
+    }
+    if (pending() == 0) {
+        m_tx.clear();
+        m_txHead = 0;
+    } else if (m_txHead > m_tx.size() / 2) {
+        m_tx.erase(m_tx.begin(), m_tx.begin() + std::ptrdiff_t(m_txHead));
+        m_txHead = 0;
+    }
+    return !m_gone;
+}
+
+// A read of 0 bytes is also what a tty in raw mode answers when nothing
+// is there; only a hang-up shows POLLHUP as well.  Errors that mean the
+// device is no more (a pseudo-terminal whose master closed gives EIO) do
+// too.  Called with the mutex held.
+void TtyDevice::markGoneIfHungUp(ssize_t readResult, int error)
+{
+    if (m_gone)
+        return;
+    if (readResult < 0 && (error == EIO || error == ENXIO || error == ENODEV)) {
+        m_gone = true;
+    } else if (readResult == 0) {
+        pollfd p{m_fd, POLLIN, 0};
+        m_gone = ::poll(&p, 1, 0) > 0 && (p.revents & POLLHUP);
+    }
+    if (m_gone) {
+        m_notified |= NOTIFY_GONE;
+        m_tx.clear();
+        m_txHead = 0;
+    }
+}
 
 bool TtyDevice::lineTaken(const termios& wanted, std::uint32_t baud)
 {
@@ -300,21 +446,52 @@ void TtyDevice::decode(std::uint8_t c)
 void TtyDevice::fill()
 {
     const std::size_t limit = std::max(m_inQueue, kDefaultInQueue);
-    std::uint8_t chunk[4096];
-    while (m_rx.size() < limit) {
+    std::uint8_t chunk[16384];
+    while (m_rx.size() < limit && !m_gone) {
         const std::size_t want = std::min(sizeof chunk, limit - m_rx.size());
         const ssize_t n = ::read(m_fd, chunk, want);
-        if (n <= 0)
+        if (n <= 0) {
+            if (!(n < 0 && (errno == EAGAIN || errno == EINTR)))
+                markGoneIfHungUp(n, errno);
             return;
-        for (ssize_t i = 0; i < n; ++i)
-            decode(chunk[i]);
+        }
+        m_notified |= NOTIFY_INPUT;
+        // Runs without a mark byte are taken whole; only marks (and, when
+        // nulls are stripped, every byte) go one at a time.
+        const std::uint8_t* p = chunk;
+        const std::uint8_t* const end = chunk + n;
+        while (p < end) {
+            if (m_markState != 0 || m_dcb.fNull) {
+                decode(*p++);
+                continue;
+            }
+            const auto* mark = static_cast<const std::uint8_t*>(std::memchr(p, 0xFF, std::size_t(end - p)));
+            const std::uint8_t* runEnd = mark ? mark : end;
+            m_rx.append(p, std::size_t(runEnd - p));
+            p = runEnd;
+            if (mark)
+                decode(*p++);
+        }
     }
+}
+
+// A status read looks at the tty only when nothing else watches it: with
+// an input notifier, new input is read when the notifier says so, which
+// saves a read (and the tty's buffer flush behind it) on every status read.
+void TtyDevice::look()
+{
+    if (!m_readNote)
+        fill();
 }
 
 bool TtyDevice::clearError(std::uint32_t* errors, COMSTAT* stat)
 {
     std::lock_guard lock(m_mutex);
-    fill();
+    look();
+    drain();
+    // What arrived before the device went away can still be read.
+    if (m_gone && m_rx.empty())
+        return fail(ERROR_DEVICE_REMOVED);
     std::uint32_t e = 0;
     serial_icounter_struct now{};
     if (m_haveCounts && ::ioctl(m_fd, TIOCGICOUNT, &now) == 0) {
@@ -334,12 +511,14 @@ bool TtyDevice::clearError(std::uint32_t* errors, COMSTAT* stat)
     *errors = e;
     *stat = COMSTAT{};
     stat->cbInQue = std::uint32_t(m_rx.size());
+    stat->cbOutQue = std::uint32_t(pending());
     int out = 0;
     if (::ioctl(m_fd, TIOCOUTQ, &out) == 0 && out > 0)
-        stat->cbOutQue = std::uint32_t(out);
+        stat->cbOutQue += std::uint32_t(out);
     int lines = 0;
     if (m_dcb.fOutxCtsFlow && ::ioctl(m_fd, TIOCMGET, &lines) == 0)
         stat->fCtsHold = !(lines & TIOCM_CTS);
+    postNews();
     return true;
 }
 
@@ -354,14 +533,23 @@ bool TtyDevice::read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t* d
     std::uint32_t got = 0;
     for (;;) {
         std::uint32_t taken = 0;
+        bool gone = false;
         {
             std::lock_guard lock(m_mutex);
             fill();
-            taken = std::uint32_t(std::min<std::size_t>(count - got, m_rx.size()));
-            std::copy_n(m_rx.begin(), taken, buffer + got);
-            m_rx.erase(m_rx.begin(), m_rx.begin() + taken);
+            if (m_gone && m_rx.empty() && got == 0) {
+                *done = 0;
+                return fail(ERROR_DEVICE_REMOVED);
+            }
+            taken = std::uint32_t(m_rx.take(buffer + got, count - got));
+            if (taken > 0)
+                syncNotifiers();   // room again for input the notifier stopped taking
+            postNews();
+            gone = m_gone;
         }
         got += taken;
+        if (gone)
+            break;
         const int wait = timer.waitMs(got, taken > 0);
         if (wait == 0)
             break;
@@ -375,23 +563,42 @@ bool TtyDevice::read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t* d
 
 bool TtyDevice::write(const std::uint8_t* buffer, std::uint32_t count, std::uint32_t* done)
 {
-    std::uint64_t totalMs;
-    {
-        std::lock_guard lock(m_mutex);
-        totalMs = std::uint64_t(m_timeouts.WriteTotalTimeoutMultiplier) * count + m_timeouts.WriteTotalTimeoutConstant;
-    }
+    std::unique_lock lock(m_mutex);
+    const std::uint64_t totalMs =
+        std::uint64_t(m_timeouts.WriteTotalTimeoutMultiplier) * count + m_timeouts.WriteTotalTimeoutConstant;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(totalMs);
     std::uint32_t sent = 0;
-    while (sent < count) {
-        const ssize_t n = ::write(m_fd, buffer + sent, count - sent);
-        if (n > 0) {
-            sent += std::uint32_t(n);
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+    for (;;) {
+        if (!drain()) {
             *done = sent;
-            return failErrno();
+            return fail(ERROR_DEVICE_REMOVED);
         }
+        // Straight to the tty while nothing waits before these bytes.
+        while (pending() == 0 && sent < count) {
+            const ssize_t n = ::write(m_fd, buffer + sent, count - sent);
+            if (n > 0) {
+                sent += std::uint32_t(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno != EAGAIN) {
+                markGoneIfHungUp(-1, errno);
+                *done = sent;
+                if (m_gone)
+                    return fail(ERROR_DEVICE_REMOVED);
+                return failErrno();
+            }
+            break;
+        }
+        // The rest joins the queue as far as it has room.
+        const std::size_t room = outLimit() > pending() ? outLimit() - pending() : 0;
+        const std::uint32_t take = std::uint32_t(std::min<std::size_t>(room, count - sent));
+        m_tx.insert(m_tx.end(), buffer + sent, buffer + sent + take);
+        sent += take;
+        if (sent == count)
+            break;
+        // Does not fit: wait for the tty to take bytes, as the time-outs allow.
         int wait = -1;
         if (totalMs != 0) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
@@ -399,11 +606,143 @@ bool TtyDevice::write(const std::uint8_t* buffer, std::uint32_t count, std::uint
                 break;  // timed out: the short count tells the caller
             wait = int(std::min<long long>(left, 1000000));
         }
+        lock.unlock();
         pollfd p{m_fd, POLLOUT, 0};
         ::poll(&p, 1, wait);
+        lock.lock();
     }
+    syncNotifiers();
+    postNews();
     *done = sent;
     return true;
+}
+
+bool TtyDevice::setNotify(std::function<void(std::uint32_t)> fn)
+{
+    dropNotifiers(false);
+    std::lock_guard lock(m_mutex);
+    m_notify = std::move(fn);
+    if (!m_notify)
+        return true;
+    // Notifications come on the event loop of the thread that opened the
+    // port, where its output notifier already lives.
+    if (!m_writeNote || QThread::currentThread() != m_writeNote->thread()) {
+        m_notify = nullptr;
+        return fail(ERROR_NOT_SUPPORTED);
+    }
+    m_readNote = new QSocketNotifier(m_fd, QSocketNotifier::Read);
+    QObject::connect(m_readNote, &QSocketNotifier::activated, m_readNote, [this] { onReadable(); });
+    m_notified = 0;
+    syncNotifiers();
+    return true;
+}
+
+// The notifiers watch only what can bring news: input (when asked for)
+// while the receive buffer has room, output while the queue holds bytes,
+// nothing once gone.  Notifiers belong to their thread; from another one
+// the change is queued there.  Called with the mutex held.
+void TtyDevice::syncNotifiers()
+{
+    const bool readOn = !m_gone && m_rx.size() < std::max(m_inQueue, kDefaultInQueue);
+    const bool writeOn = !m_gone && pending() > 0;
+    for (auto [note, on] : {std::pair{m_readNote.data(), readOn}, std::pair{m_writeNote.data(), writeOn}}) {
+        if (!note)
+            continue;
+        if (QThread::currentThread() != note->thread())
+            QMetaObject::invokeMethod(note, [note, on] { note->setEnabled(on); }, Qt::QueuedConnection);
+        else if (note->isEnabled() != on)
+            note->setEnabled(on);
+    }
+}
+
+// Drops the input notifier and the callback; with all, the output notifier
+// too (the port is closing).
+void TtyDevice::dropNotifiers(bool all)
+{
+    std::function<void(std::uint32_t)> old;
+    std::lock_guard lock(m_mutex);
+    for (QPointer<QSocketNotifier>* n : {&m_readNote, &m_writeNote}) {
+        if (n == &m_writeNote && !all)
+            continue;
+        if (QSocketNotifier* note = *n) {
+            // Cut off from this object at once (safe from any thread),
+            // disabled on its own thread, deleted later since this may run
+            // inside the notifier's own signal.
+            QObject::disconnect(note, nullptr, nullptr, nullptr);
+            if (QThread::currentThread() == note->thread())
+                note->setEnabled(false);
+            else
+                QMetaObject::invokeMethod(note, [note] { note->setEnabled(false); }, Qt::QueuedConnection);
+            note->deleteLater();
+        }
+        *n = nullptr;
+    }
+    old.swap(m_notify);
+}
+
+void TtyDevice::onReadable()
+{
+    std::function<void(std::uint32_t)> notify;
+    std::uint32_t what = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        fill();
+        syncNotifiers();
+        what = std::exchange(m_notified, 0);
+        notify = m_notify;
+    }
+    if (what && notify)
+        notify(what);   // may close the port: nothing of this object is touched after it
+}
+
+// News found outside the notifiers' own callbacks (a status read or a read
+// that took input from the tty, a write that drained the queue) would
+// otherwise never be told: the tty has nothing new to wake a notifier.  It
+// is delivered from the event loop, never inside the call that found it.
+// Called with the mutex held.
+void TtyDevice::postNews()
+{
+    if (!m_notify) {
+        m_notified = 0;
+        return;
+    }
+    if (!m_notified || m_newsPosted || !m_writeNote)
+        return;
+    m_newsPosted = true;
+    std::weak_ptr<TtyDevice> weak = weak_from_this();
+    QMetaObject::invokeMethod(m_writeNote, [weak] {
+        if (auto self = weak.lock())
+            self->deliverNews();
+    }, Qt::QueuedConnection);
+}
+
+void TtyDevice::deliverNews()
+{
+    std::function<void(std::uint32_t)> notify;
+    std::uint32_t what = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        m_newsPosted = false;
+        what = std::exchange(m_notified, 0);
+        notify = m_notify;
+    }
+    if (what && notify)
+        notify(what);
+}
+
+void TtyDevice::onWritable()
+{
+    std::function<void(std::uint32_t)> notify;
+    std::uint32_t what = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        drain();
+        syncNotifiers();
+        what = std::exchange(m_notified, 0);
+        notify = m_notify;
+    }
+    if (what && notify)
+        notify(what);
 }
 
 bool TtyDevice::purge(std::uint32_t flags)
@@ -414,8 +753,12 @@ bool TtyDevice::purge(std::uint32_t flags)
         m_rx.clear();
         m_markState = 0;
     }
-    if (flags & (PURGE_TXABORT | PURGE_TXCLEAR))
+    if (flags & (PURGE_TXABORT | PURGE_TXCLEAR)) {
         ::tcflush(m_fd, TCOFLUSH);
+        m_tx.clear();
+        m_txHead = 0;
+        syncNotifiers();
+    }
     return true;
 }
 
@@ -451,7 +794,7 @@ bool TtyDevice::modemStatus(std::uint32_t* status)
 
 }  // namespace
 
-std::unique_ptr<Device> openTty(const std::string& path)
+std::shared_ptr<Device> openTty(const std::string& path)
 {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -479,7 +822,7 @@ std::unique_ptr<Device> openTty(const std::string& path)
         t.c_cc[VTIME] = 0;
         ::tcsetattr(fd, TCSANOW, &t);
     }
-    return std::make_unique<TtyDevice>(fd);
+    return std::make_shared<TtyDevice>(fd);
 }
 
 }  // namespace serial::detail

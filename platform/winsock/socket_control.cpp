@@ -105,17 +105,26 @@ long SocketControl::bytesReceived() const
     return socket_ ? long(socket_->bytesAvailable()) : 0;
 }
 
+long SocketControl::bytesToSend() const
+{
+    return socket_ ? long(socket_->bytesToWrite()) : 0;
+}
+
 void SocketControl::attach(QTcpSocket* s)
 {
     socket_ = s;
     // A bounded receive buffer: bytes the owner does not take stay in the
     // kernel, so TCP flow control slows the peer instead of memory growing.
     s->setReadBufferSize(kReadBufferSize);
+    if (noDelay)
+        s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     QObject::connect(s, &QTcpSocket::readyRead, s, [this] {
         if (events.dataArrival) events.dataArrival(long(socket_->bytesAvailable()));
     });
     QObject::connect(s, &QTcpSocket::connected, s, [this] {
         state_ = SockState::Connected;
+        if (noDelay)
+            socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         remotePort = socket_->peerPort();
         localPort = socket_->localPort();
         if (events.connect) events.connect();

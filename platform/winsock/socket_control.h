@@ -58,11 +58,16 @@ public:
     std::string remoteHost;
     int remotePort = 0;
     int localPort = 0;
+    // Sends small segments at once (TCP_NODELAY) on connections made or
+    // accepted while set.
+    bool noDelay = false;
 
     std::string localIP() const;
     std::string remoteHostIP() const;
     SockState state() const { return state_; }
     long bytesReceived() const;
+    // Bytes given to SendData that the peer has not taken yet.
+    long bytesToSend() const;
 
     SockError connect(const std::string& host = {}, int port = 0);
     SockError bind(int port = 0, const std::string& ip = {});

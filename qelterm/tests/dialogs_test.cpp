@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFileDialog>
+#include <QFontDialog>
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QTimer>
@@ -131,6 +132,53 @@ TEST_F(Dialogs, PasteSendsTheClipboardWithCarriageReturns)
     ASSERT_TRUE(m_control.PortOpen());
     RunCommand(m_control, CommCommand_Paste);
     EXPECT_EQ(pty.receive(6, 3000), "AT\rATZ");
+}
+
+TEST_F(Dialogs, PasteInUtf8SendsUtf8)
+{
+    QApplication::clipboard()->setText(QString::fromUtf8("gr\xC3\xBC\xC3\x9F" "e\n"));
+    if (QApplication::clipboard()->text().isEmpty())
+        GTEST_SKIP() << "this platform has no clipboard";
+    testsupport::PtyPair pty;
+    testsupport::PortsMap ports;
+    ports.map(7, pty.slavePath());
+    m_control.SetCommPort(7);
+    m_control.SetPortOpen(true);
+    ASSERT_TRUE(m_control.PortOpen());
+    m_control.Dispatch().put(MemberId::CharacterSet, Variant(std::int32_t(1)));
+    RunCommand(m_control, CommCommand_Paste);
+    EXPECT_EQ(pty.receive(8, 3000), "gr\xC3\xBC\xC3\x9F" "e\r");
+}
+
+TEST_F(Dialogs, FontDialogStartsRegularAndTheChoiceShowsAtOnce)
+{
+    m_window.resize(800, 600);
+    m_view.resize(800, 600);
+    m_control.Dispatch().put(MemberId::AutoSize, Variant(std::int32_t(3)));
+    const QSize cell = m_view.cellSize();
+    auto columnsNow = [this] {
+        Variant v;
+        m_control.Dispatch().get(MemberId::Columns, v);
+        return v.toInt32().value_or(0);
+    };
+    const int columns = columnsNow();
+    QFont started;
+    whenModal([&](QWidget* w) {
+        auto* d = qobject_cast<QFontDialog*>(w);
+        ASSERT_TRUE(d);
+        started = d->currentFont();
+        QFont bigger = started;
+        bigger.setPointSizeF(started.pointSizeF() * 2);
+        d->setCurrentFont(bigger);
+        d->accept();
+    });
+    RunCommand(m_control, CommCommand_Font);
+    EXPECT_FALSE(started.italic()) << started.styleName().toStdString();
+    EXPECT_EQ(started.weight(), QFont::Normal);
+    // Without waiting for a repaint: new cells, a screen refitted to them.
+    EXPECT_GT(m_view.cellSize().height(), cell.height());
+    EXPECT_EQ(m_view.font().family(), started.family());
+    EXPECT_LT(columnsNow(), columns);
 }
 
 }  // namespace

@@ -60,6 +60,33 @@ TEST(Render, ScreenRowsAttributesAndCursor)
               "\x1b[m\ncursor 0 3\n");
 }
 
+TEST(Render, Utf8AndColoursByDefaultTheClassicOnRequest)
+{
+    // UTF-8 in, UTF-8 out; a wide character takes two cells.
+    EXPECT_EQ(qelterm::renderScreen(renderOptions({"--size", "8x1"}), "\xE6\x97\xA5\xC3\xA9\xE2\x82!"),
+              "\xE6\x97\xA5\xC3\xA9\xEF\xBF\xBD!\ncursor 0 5\n");
+    // The PC code page: bytes in, the same bytes out.
+    EXPECT_EQ(qelterm::renderScreen(renderOptions({"--size", "8x1", "--charset", "pc"}), "\xC4\xE9"),
+              "\xC4\xE9\ncursor 0 2\n");
+    // Underline is no bright colour, unless the 16 PC colours are asked for;
+    // a 256-colour code is a colour, not a bright background.
+    EXPECT_EQ(qelterm::renderScreen(renderOptions({"--size", "3x1", "--attributes"}), "\x1b[0;4ma\x1b[0;38;5;2mb"),
+              "ab\n\n07 02 1f\ncursor 0 2\n");
+    EXPECT_EQ(qelterm::renderScreen(renderOptions({"--size", "3x1", "--attributes", "--colors", "pc"}),
+                                    "\x1b[0;4ma\x1b[0;38;5;2mb"),
+              "ab\n\n0f 87 1f\ncursor 0 2\n");
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"render", "--charset", "latin1", "f"}, {"render", "--colors", "256", "f"}, {"--charset"}})
+        EXPECT_FALSE(qelterm::parseOptions(args).options) << args[1];
+    const auto window = qelterm::parseOptions({"--size", "100x30", "--charset", "pc", "--colors", "pc"});
+    ASSERT_TRUE(window.options);
+    EXPECT_TRUE(window.options->fixedSize);
+    EXPECT_EQ(window.options->columns, 100);
+    EXPECT_EQ(window.options->charset, 0);
+    EXPECT_EQ(window.options->rendition, 0);
+    EXPECT_FALSE(qelterm::parseOptions({"--port", "COM2"}).options->fixedSize);
+}
+
 TEST(Render, BadCommandLines)
 {
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -54,6 +55,8 @@ public:
                 m_p.readAllStandardError().toStdString()};
     }
 
+    void interrupt() { ::kill(pid_t(m_p.processId()), SIGINT); }
+
 private:
     QProcess m_p;
 };
@@ -72,6 +75,7 @@ TEST_F(TransferCommands, SendYmodemToRbAndReceiveFromSb)
     const std::string a = randomData(3000, 1), b = randomData(1, 2);
     writeFile(m_dir.file("a.bin"), a);
     writeFile(m_dir.file("b.bin"), b);
+    writeFile(m_dir.file("c.bin"), "");
     {
         RelayLine line(m_dir.path());
         ASSERT_TRUE(line.ok());
@@ -94,13 +98,15 @@ TEST_F(TransferCommands, SendYmodemToRbAndReceiveFromSb)
         const std::string into = m_dir.file("got");
         ::mkdir(into.c_str(), 0700);
         Qelterm receive(onPort("receive", line.nearPath(), "ymodem") << "--dir" << QString::fromStdString(into));
-        Peer sb("sb", {"-q", "a.bin", "b.bin"}, line.farPath(), m_dir.path());
+        Peer sb("sb", {"-q", "a.bin", "b.bin", "c.bin"}, line.farPath(), m_dir.path());
         const Outcome r = receive.finish(60000);
         EXPECT_EQ(r.code, 0) << r.err;
         EXPECT_TRUE(sb.finish(20000)) << sb.log();
         EXPECT_EQ(sha256(readFile(into + "/a.bin")), sha256(a));
         EXPECT_EQ(sha256(readFile(into + "/b.bin")), sha256(b));
-        EXPECT_EQ(r.err, "a.bin: 3000 bytes, done\nb.bin: 1 bytes, done\n");
+        EXPECT_EQ(readFile(into + "/c.bin"), "");
+        // The empty file has no data of its own, and shows none.
+        EXPECT_EQ(r.err, "a.bin: 3000 bytes, done\nb.bin: 1 bytes, done\nc.bin: 0 bytes, done\n");
     }
 }
 
@@ -148,6 +154,42 @@ TEST_F(TransferCommands, AReceiverThatCancelsFailsWithItsMessage)
     EXPECT_NE(r.err.find("qelterm: transfer failed: Receiver canceled\n"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("f: 0 bytes, aborted: Receiver canceled\n"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("done"), std::string::npos) << "an aborted file has one line: " << r.err;
+}
+
+// A file that fails without a message from the protocol says so with a
+// reason of its own, never "done"; the empty file the receive made is gone.
+TEST_F(TransferCommands, AFileThatFailsWithoutAMessageSaysFailed)
+{
+    testsupport::PtyPair pty;
+    const std::string into = m_dir.file("in");
+    ::mkdir(into.c_str(), 0700);
+    Qelterm receive(onPort("receive", pty.slavePath(), "xmodem") << "--dir" << QString::fromStdString(into)
+                                                                 << "out.bin");
+    // No sender, only noise: each start request is answered with a byte that
+    // starts no block, until the receiver gives up (quietly, as XModem does
+    // before the first block).
+    for (int i = 0; i < 10 && !pty.receive(1, 8000).empty(); ++i)
+        pty.send("x");
+    const Outcome r = receive.finish(30000);
+    EXPECT_EQ(r.code, qelterm::kTransferFailed);
+    EXPECT_EQ(r.err, "out.bin: 0 bytes, failed: no data arrived\nqelterm: transfer failed: no data arrived\n");
+    struct stat st;
+    EXPECT_NE(::stat((into + "/out.bin").c_str(), &st), 0) << "the empty file is removed";
+}
+
+// Ctrl-C: the file under way and the transfer say they were interrupted.
+TEST_F(TransferCommands, InterruptedTransferSaysSo)
+{
+    testsupport::PtyPair pty;
+    const std::string into = m_dir.file("in");
+    ::mkdir(into.c_str(), 0700);
+    Qelterm receive(onPort("receive", pty.slavePath(), "xmodem-crc") << "--dir" << QString::fromStdString(into)
+                                                                     << "x.bin");
+    ASSERT_EQ(pty.receive(1, 5000), "C");  // waiting for the sender
+    receive.interrupt();
+    const Outcome r = receive.finish(30000);
+    EXPECT_EQ(r.code, qelterm::kTransferFailed);
+    EXPECT_EQ(r.err, "x.bin: 0 bytes, failed: interrupted\nqelterm: transfer failed: interrupted\n");
 }
 
 TEST_F(TransferCommands, ZmodemResumesAHalfWrittenFile)

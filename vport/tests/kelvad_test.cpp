@@ -132,7 +132,7 @@ TEST_F(KelvadTest, AttachedPortServesItsMembersUntilDeleted)
     Variant result, bytes("abc"), count(std::int32_t(10));
     Args args{&bytes, &count};
     ASSERT_FALSE(d.invoke(DISPID_WRITE, args, result).failed());
-    EXPECT_EQ(result, Variant(std::int32_t(3)));  // never past the buffer
+    EXPECT_EQ(result, Variant(std::int32_t(0)));  // no program holds the port: nothing is taken
     ASSERT_FALSE(d.put(DISPID_DELETEONEXIT, Variant(std::int16_t(7))).failed());
     EXPECT_TRUE(ctrl.DeleteOnExit());
     EXPECT_TRUE(ctrl.IsModified());
@@ -186,6 +186,11 @@ TEST_F(KelvadTest, ProgramOnTheLinkExchangesAllBytesAndReportsSettings)
     for (int i = 0; i < 256; ++i)
         out[i] = std::uint8_t(i);
     EXPECT_EQ(ctrl.Write(out, 256), 256);
+    // Through the dispatch table a count past the buffer writes the buffer only.
+    Variant result, bytes("abc"), count(std::int32_t(10));
+    Args args{&bytes, &count};
+    ASSERT_FALSE(ctrl.dispatch().invoke(DISPID_WRITE, args, result).failed());
+    EXPECT_EQ(result, Variant(std::int32_t(3)));
     char line[32] = {};
     ASSERT_NE(fgets(line, sizeof line, far), nullptr);
     EXPECT_STREQ(line, "ok\n");
@@ -256,6 +261,40 @@ TEST_F(KelvadTest, NoEventAfterDeleteEvenFromInsideAnEvent)
     pumpFor(1200);
     EXPECT_EQ(rec.events.size(), eventsAtDelete);
     pclose(far);
+}
+
+// A program that writes more than the 8192-byte queue holds and closes the
+// port while the control has read nothing: the close is an event at once,
+// and every byte is still there to read afterwards.
+TEST_F(KelvadTest, CloseIsReportedWhileTheQueueIsFullAndNoByteIsLost)
+{
+    CKelvadCtrl ctrl;
+    Recorder rec(ctrl);
+    ASSERT_TRUE(ctrl.CreatePort("COM15"));
+    std::uint8_t buf[3] = {1, 2, 3};
+    EXPECT_EQ(ctrl.Write(buf, 3), 0) << "no program holds the port: nothing is taken";
+    FILE* far = python(
+        "s = serial.Serial(sys.argv[1])\n"
+        "s.write(bytes(i % 253 for i in range(12000)))\n"
+        "s.flush()\n"
+        "time.sleep(0.3)\n"
+        "s.close()\n",
+        "COM15");
+    ASSERT_NE(far, nullptr);
+    pclose(far);
+    ASSERT_TRUE(pumpUntil([&] { return !ctrl.IsOpened() && rec.last(DISPID_OnOpenClose); }, 3000));
+    EXPECT_EQ(ctrl.GetInCount(), 8192);
+    EXPECT_EQ(ctrl.Write(buf, 3), 0);
+    std::vector<std::uint8_t> got;
+    ASSERT_TRUE(pumpUntil([&] {
+        std::uint8_t in[4096];
+        const std::int32_t n = ctrl.Read(in, sizeof in);
+        got.insert(got.end(), in, in + std::max(n, 0));
+        return got.size() >= 12000;
+    }, 3000));
+    ASSERT_EQ(got.size(), 12000u);
+    for (std::size_t i = 0; i < got.size(); ++i)
+        ASSERT_EQ(got[i], i % 253) << i;
 }
 
 TEST_F(KelvadTest, ResetBusLeavesControlCreatedOnAVanishedPort)

@@ -96,6 +96,27 @@ TEST_F(ConfigFile, SavingWhatWasLoadedRewritesTheSameBytes)
     EXPECT_EQ(readFile(path), original);
 }
 
+// Low latency is a key of its own after the others: a file without it loads
+// as off and is written back unchanged; on, it is written after the rest.
+TEST_F(ConfigFile, LowLatencyIsOffWithoutItsKeyAndWrittenAfterTheOthers)
+{
+    writeFile(path, crlf({"[Lintrel]", "NumSessions=2", "[Session1]", "PortNumber=1", "[Session2]",
+                          "PortNumber=2", "LowLatency=1"}));
+    getprofilesettings(runner, path);
+    ASSERT_EQ(runner.sessionCount(), 2u);
+    EXPECT_FALSE(runner.session(0).LowLatency.checked);
+    EXPECT_TRUE(runner.session(1).LowLatency.checked);
+    runner.session(0).LowLatency.checked = true;
+    runner.session(1).LowLatency.checked = false;
+    writeprofilesettings(runner, path);
+    const std::string saved = readFile(path);
+    EXPECT_NE(saved.find("ConnectOnVirtualOpen=1\r\nLowLatency=1\r\n[Session2]"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("LowLatency=0\r\n"), std::string::npos) << "a key the file had is kept";
+    getprofilesettings(runner, path);
+    EXPECT_TRUE(runner.session(0).LowLatency.checked);
+    EXPECT_FALSE(runner.session(1).LowLatency.checked);
+}
+
 TEST_F(ConfigFile, MissingFileGivesOneNewSessionAndTheGlobalDefaults)
 {
     GlobalOptions.Password = "old";
@@ -308,12 +329,20 @@ TEST_F(ConfigFile, FormsAreWhatSavingWrites)
         return text;
     };
     const std::string expected = sectionText(globalForm(runner), "Lintrel") +
-                                 sectionText(sessionForm(runner.session(0), false), "Session1") +
-                                 sectionText(sessionForm(runner.session(1), false), "Session2");
+                                 sectionText(sessionForm(runner.session(0), 1, false), "Session1") +
+                                 sectionText(sessionForm(runner.session(1), 2, false), "Session2");
     EXPECT_EQ(readFile(saved), expected);
-    const SectionForm first = sessionForm(runner.session(0), true);
+    const SectionForm first = sessionForm(runner.session(0), 1, true);
     EXPECT_EQ(std::count(first.begin(), first.end(), std::pair<std::string, std::string>("AutoActivate", "1")), 1);
     EXPECT_EQ(std::count(first.begin(), first.end(), std::pair<std::string, std::string>("Connector", "7")), 1);
+
+    // A key that saving keeps only where the file has it is in the form of
+    // that file, and only there.
+    writeFile(path, crlf({"[Lintrel]", "NumSessions=1", "[Session1]", "LowLatency=0"}));
+    ASSERT_EQ(getprofilesettings(runner, path), "");
+    const SectionForm kept = sessionForm(runner.session(0), 1, false, path);
+    EXPECT_EQ(kept.back(), (std::pair<std::string, std::string>("LowLatency", "0")));
+    EXPECT_NE(sessionForm(runner.session(0), 1, false).back().first, "LowLatency");
 }
 
 TEST(MatchSessions, UnchangedSectionsAreFoundWhereverTheyMoved)

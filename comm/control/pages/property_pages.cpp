@@ -1,17 +1,26 @@
 #include "property_pages.h"
 
 #include "qel_comm.h"
+#include "window_host.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFontComboBox>
 #include <QFormLayout>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 namespace qelcomm::control::pages {
 namespace {
@@ -57,6 +66,27 @@ void quietly(QCheckBox* box, bool checked)
     box->blockSignals(blocked);
 }
 
+void quietly(QComboBox* box, int index)
+{
+    const bool blocked = box->blockSignals(true);
+    box->setCurrentIndex(index);
+    box->blockSignals(blocked);
+}
+
+QComboBox* choices(const QStringList& items, QWidget* parent)
+{
+    auto* box = new QComboBox(parent);
+    box->addItems(items);
+    return box;
+}
+
+constexpr int kLastListedPort = 62;
+constexpr std::int32_t kBauds[] = {110, 300, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200,
+                                   230400, 460800, 921600};
+constexpr const char* kParityLetters = "neoms";
+constexpr const char* kDataBitsDigits = "5678";
+constexpr const char* kStopBitsTexts[] = {"1", "2", "1.5"};
+
 }  // namespace
 
 void PropertyPage::apply(CQelComm& control)
@@ -77,33 +107,123 @@ void PropertyPage::watch(QSpinBox* box)
     connect(box, &QSpinBox::valueChanged, this, [this] { m_dirty = true; });
 }
 
+void PropertyPage::watch(QComboBox* box)
+{
+    connect(box, &QComboBox::currentIndexChanged, this, [this] { m_dirty = true; });
+    if (box->isEditable())
+        connect(box, &QComboBox::editTextChanged, this, [this] { m_dirty = true; });
+}
+
+// --- The settings string's fields.
+
+SettingsFields readSettingsFields(const std::string& settings)
+{
+    SettingsFields f;
+    f.baud = std::int32_t(std::strtol(settings.c_str(), nullptr, 10));
+    const std::size_t comma = settings.find(',');
+    if (comma == std::string::npos)
+        return f;
+    const std::size_t at = comma + 1;
+    if (at < settings.size())
+        if (const char* p = std::strchr(kParityLetters, std::tolower(static_cast<unsigned char>(settings[at]))); p && *p)
+            f.parity = int(p - kParityLetters);
+    if (at + 2 < settings.size())
+        if (const char* p = std::strchr(kDataBitsDigits, settings[at + 2]); p && *p)
+            f.dataBits = int(p - kDataBitsDigits);
+    const std::string stop = at + 4 < settings.size() ? settings.substr(at + 4) : std::string();
+    f.stopBits = stop == "1.5" ? 2 : stop.rfind('1', 0) == 0 ? 0 : 1;
+    return f;
+}
+
+std::string composeSettings(const SettingsFields& f)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%d,%c,%c,%s", int(f.baud), kParityLetters[std::clamp(f.parity, 0, 4)],
+                  kDataBitsDigits[std::clamp(f.dataBits, 0, 3)], kStopBitsTexts[std::clamp(f.stopBits, 0, 2)]);
+    return text;
+}
+
 // --- Communications.
 
 CommunicationsPage::CommunicationsPage(QWidget* parent) : PropertyPage(parent)
 {
     auto* form = new QFormLayout(this);
-    commPort = spin(1, 255, this);
+    commPort = new QComboBox(this);
+    for (int n = 0; n <= kLastListedPort; ++n)
+        commPort->addItem(QStringLiteral("COM%1").arg(n), n);
+    QStringList bauds;
+    for (std::int32_t b : kBauds)
+        bauds << QString::number(b);
+    baud = choices(bauds, this);
+    baud->setEditable(true);
+    baud->setInsertPolicy(QComboBox::NoInsert);
+    baud->lineEdit()->setValidator(new QIntValidator(1, 2147483647, baud));
+    parity = choices({"None", "Even", "Odd", "Mark", "Space"}, this);
+    dataBits = choices({"5", "6", "7", "8"}, this);
+    stopBits = choices({"1", "2", "1.5"}, this);
     ignoreOnComm = new QCheckBox(QStringLiteral("&Ignore OnComm"), this);
     rThreshold = spin(0, 32767, this);
     form->addRow(QStringLiteral("Comm &port:"), commPort);
+    form->addRow(QStringLiteral("&Baud rate:"), baud);
+    form->addRow(QStringLiteral("P&arity:"), parity);
+    form->addRow(QStringLiteral("&Data bits:"), dataBits);
+    form->addRow(QStringLiteral("&Stop bits:"), stopBits);
     form->addRow(QStringLiteral("&RThreshold:"), rThreshold);
     form->addRow(ignoreOnComm);
-    watch(commPort);
+    for (QComboBox* box : {commPort, baud, parity, dataBits, stopBits})
+        watch(box);
     watch(ignoreOnComm);
     watch(rThreshold);
 }
 
 void CommunicationsPage::load(CQelComm& c)
 {
-    quietly(commPort, readNumber(c, M::CommPort));
+    // A port past the list gets an entry of its own, so it shows and stays.
+    const int port = readNumber(c, M::CommPort);
+    int index = commPort->findData(port);
+    if (index < 0) {
+        commPort->addItem(QStringLiteral("COM%1").arg(port), port);
+        index = commPort->count() - 1;
+    }
+    quietly(commPort, index);
+    Variant settings;
+    c.Dispatch().get(M::Settings, settings);
+    const SettingsFields f = readSettingsFields(settings.toString());
+    m_loadedBaud = f.baud;
+    const bool blocked = baud->blockSignals(true);
+    baud->setEditText(QString::number(f.baud));
+    baud->blockSignals(blocked);
+    quietly(parity, f.parity);
+    quietly(dataBits, f.dataBits);
+    quietly(stopBits, f.stopBits);
     quietly(ignoreOnComm, readFlag(c, M::IgnoreOnComm));
     quietly(rThreshold, readNumber(c, M::RThreshold));
     setDirty(false);
 }
 
+int CommunicationsPage::chosenPort() const { return commPort->currentData().toInt(); }
+
+SettingsFields CommunicationsPage::chosenSettings() const
+{
+    SettingsFields f;
+    bool ok = false;
+    const int typed = baud->currentText().toInt(&ok);
+    f.baud = ok && typed > 0 ? typed : m_loadedBaud;   // a field left empty keeps the baud
+    f.parity = parity->currentIndex();
+    f.dataBits = dataBits->currentIndex();
+    f.stopBits = stopBits->currentIndex();
+    return f;
+}
+
 void CommunicationsPage::store(CQelComm& c)
 {
-    write(c, M::CommPort, Variant(std::int32_t(commPort->value())));
+    write(c, M::CommPort, Variant(std::int32_t(chosenPort())));
+    // Settings only when the page's text differs from the control's, so an
+    // edit elsewhere on the page does not rewrite (and announce) it.
+    Variant settings;
+    c.Dispatch().get(M::Settings, settings);
+    if (const std::string text = composeSettings(chosenSettings()); text != settings.toString())
+        write(c, M::Settings, Variant(text));
     write(c, M::IgnoreOnComm, Variant::fromBool(ignoreOnComm->isChecked()));
     write(c, M::RThreshold, Variant(std::int32_t(rThreshold->value())));
 }
@@ -239,6 +359,23 @@ void FontPage::store(CQelComm& c)
     m_loaded = f;
 }
 
+// --- About.
+
+AboutBox::AboutBox(QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("About Qel Comm Objects"));
+    auto* layout = new QVBoxLayout(this);
+    auto* name = new QLabel(QStringLiteral("<b>Qel Comm Objects 6.0</b>"), this);
+    name->setObjectName(QStringLiteral("name"));
+    layout->addWidget(name);
+    layout->addWidget(new QLabel(QStringLiteral("The QelComm communications control: serial ports, terminal\n"
+                                                "emulation, file transfers and modem dialing."),
+                                 this));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+}
+
 // --- The sheet.
 
 PropertySheet::PropertySheet(CQelComm& control, QWidget* parent) : QDialog(parent), m_control(control)
@@ -279,3 +416,13 @@ void PropertySheet::applyAll()
 }
 
 }  // namespace qelcomm::control::pages
+
+// What the control's About method looks up, whether or not the program
+// links this library.
+extern "C" __attribute__((visibility("default"))) void qelcomm6ShowAboutBox()
+{
+    if (!qelcomm::canShowWindows())
+        return;
+    qelcomm::control::pages::AboutBox box(QApplication::activeWindow());
+    box.exec();
+}

@@ -101,6 +101,33 @@ TEST_F(EventsTest, OpeningWithCarrierOnFiresCarrierChangedAlone)
     EXPECT_TRUE(m_sink.seen.empty());
 }
 
+// The container's status bar is asked to refresh after each write of
+// Settings, CommPort and PortOpen and after a carrier change, and sees the
+// new state; other writes leave it alone.
+TEST_F(EventsTest, StatusBarFollowsSettingsPortConnectionAndCarrier)
+{
+    std::vector<std::string> shown;
+    m_control->SetStatusRefresh([&] {
+        shown.push_back(m_control->Settings() + " COM" + std::to_string(m_control->CommPort()) +
+                        (m_control->PortOpen() ? " open" : " closed") + (m_control->CDHolding() ? " CD" : ""));
+    });
+    serial::loopback::createPair("COM23", "FAR23");
+    m_far = serial::CreateFile("FAR23");
+    serial::EscapeCommFunction(m_far, serial::SETDTR);   // carrier on at the open
+    m_control->SetAutoProcess(0);
+    m_control->Dispatch().put(MemberId::Settings, lt::automation::Variant("2400,e,7,1"));
+    m_control->Dispatch().put(MemberId::CommPort, lt::automation::Variant(std::int16_t(23)));
+    m_control->Dispatch().put(MemberId::RThreshold, lt::automation::Variant(std::int32_t(1)));
+    m_control->SetPortOpen(true);
+    tick(*m_control);
+    serial::EscapeCommFunction(m_far, serial::CLRDTR);
+    tick(*m_control);
+    m_control->SetPortOpen(false);
+    EXPECT_EQ(shown, (std::vector<std::string>{"2400,e,7,1 COM1 closed", "2400,e,7,1 COM23 closed",
+                                               "2400,e,7,1 COM23 open CD", "2400,e,7,1 COM23 open",
+                                               "2400,e,7,1 COM23 closed"}));
+}
+
 TEST_F(EventsTest, TransferProgressNeverRaisesOnComm)
 {
     qelcomm::FireCommEvent(m_control->Window(), Event_Transfer);

@@ -1,6 +1,7 @@
 // Saving and loading the control: the stream form byte for byte, the
 // property bag, damaged streams, and what loading does beyond the setters.
 #include "control_fixture.h"
+#include "qelcomm_terminal.h"
 
 #include <map>
 
@@ -106,8 +107,13 @@ Entries newControlEntries()
             {"UseTAPI", bln(false)},
             {"BorderStyle", lng(1)},
             {"ProjectPhoneNumber", str("")},
-            {"ProjectFilename", str("")}};
+            {"ProjectFilename", str("")},
+            {"CharacterSet", lng(0)},
+            {"Rendition", lng(0)}};
 }
+
+// The entries a stored form held before the character set and rendition.
+constexpr std::size_t kOldEntries = 67;
 
 std::string streamOf(const Entries& entries, std::size_t count = SIZE_MAX)
 {
@@ -183,6 +189,8 @@ protected:
         put("ToolbarVisible", Variant::fromBool(false));
         put("DialStatusDialog", std::int32_t(0));
         put("ProjectFilename", "/tmp/session.qpj");
+        put("CharacterSet", std::int32_t(1));
+        put("Rendition", std::int32_t(1));
         lt::automation::FontDesc f;
         f.name = "Fixed";
         f.size = 120000;
@@ -226,6 +234,54 @@ TEST_F(PersistTest, SavedValuesComeBackThroughStreamAndBag)
     fromBag.Load(bag);
     EXPECT_EQ(persisted(fromBag), saved);
     EXPECT_FALSE(fromBag.PortOpen());
+}
+
+TEST_F(PersistTest, FormsWithoutTheAddedEntriesLoadAsBefore)
+{
+    // A stream that ends where older ones ended: no message, and the new
+    // properties keep their defaults.
+    m_control->Dispatch().put(M::CharacterSet, Variant(std::int32_t(1)));
+    ByteStream old(streamWith("Rows", lng(30)).substr(0, streamOf(newControlEntries(), kOldEntries).size()));
+    m_control->Load(old);
+    EXPECT_FALSE(m_control->LastError().failed());
+    Variant v;
+    m_control->Dispatch().get(M::Rows, v);
+    EXPECT_EQ(v.toString(), "30");
+    m_control->Dispatch().get(M::CharacterSet, v);
+    EXPECT_EQ(v.toString(), "1");   // untouched, as any property the form does not hold
+
+    // A form that holds them hands them to the terminal in the apply step.
+    Entries e = newControlEntries();
+    e[kOldEntries].second = lng(1);
+    e[kOldEntries + 1].second = lng(1);
+    CQelComm loaded;
+    ByteStream in(streamOf(e));
+    loaded.Load(in);
+    EXPECT_FALSE(loaded.LastError().failed());
+    EXPECT_EQ(GetCharacterSet(loaded.Window()), 1);
+    EXPECT_EQ(GetRendition(loaded.Window()), 1);
+
+    // A stream cut inside the added entries is damaged like any other.
+    ByteStream cut(streamOf(e).substr(0, streamOf(e).size() - 2));
+    CQelComm damaged;
+    damaged.Load(cut);
+    EXPECT_EQ(damaged.LastError().hresult, 0x80004005u);
+    EXPECT_EQ(GetCharacterSet(damaged.Window()), 1);
+
+    // A property bag without the keys leaves the properties as they were.
+    PropertyBag bag;
+    CQelComm fresh;
+    fresh.Save(bag);
+    PropertyBag older;
+    for (const auto& [key, bytes] : newControlEntries())
+        if (key != "CharacterSet" && key != "Rendition")
+            if (auto value = bag.read(key))
+                older.write(key, *value);
+    CQelComm fromBag;
+    fromBag.Dispatch().put(M::Rendition, Variant(std::int32_t(1)));
+    fromBag.Load(older);
+    EXPECT_EQ(GetRendition(fromBag.Window()), 1);
+    EXPECT_EQ(GetCharacterSet(fromBag.Window()), 0);
 }
 
 TEST_F(PersistTest, DamagedStreamKeepsWhatWasReadAndStillApplies)

@@ -146,3 +146,18 @@ TEST_F(PropertiesTest, ChangesAreAnnouncedAndRejectedSettingsAreVisible)
 
 }  // namespace
 }  // namespace controltest
+
+namespace controltest {
+namespace {
+
+// A program without widgets (a core application): About shows nothing and
+// returns at once.
+TEST_F(PropertiesTest, AboutWithoutWidgetsReturnsAtOnce)
+{
+    lt::automation::Args none;
+    Variant result;
+    EXPECT_FALSE(m_control->Dispatch().invoke(MemberId::About, none, result).failed());
+}
+
+}  // namespace
+}  // namespace controltest

@@ -84,6 +84,53 @@ TEST_F(SpyTest, PropertyLines)
     EXPECT_EQ(m_pty->receive(2, 2000), "OK");
 }
 
+// Writes that do nothing leave no line, and the second names of Input,
+// LineInput and CommHandle are traced under the first.
+TEST_F(SpyTest, WritesThatDoNothingAndSecondNames)
+{
+    name("Comm1");
+    m_control->SetCommSpy(true);
+    m_control->SetCommSpyProperties(true);
+    m_control->SetAutoProcess(0);
+    put(M::Output, "closed");           // the port is closed: nothing written, no line
+    put(M::OutputLine, "closed");
+    put(M::OutTimeOut, std::int32_t(-1));  // ignored, no line
+    put(M::OutTimeOut, std::int32_t(250));
+    get(M::CommID);
+    put(M::CommID, std::int32_t(-1));     // no device: stays detached
+    openOnPty();
+    m_pty->send("ab\rcd\r");
+    ASSERT_TRUE(pumpUntil([&] { return m_control->InBufferCount() == 6; }, 3000));
+    put(M::InputLen, std::int32_t(3));
+    get(M::ComInput);
+    get(M::ComLineInput);
+    // While Input waits, an event handler's Output is refused: it writes
+    // and traces nothing.
+    put(M::RThreshold, std::int32_t(1));
+    put(M::InTimeOut, std::int32_t(300));
+    int refused = 0;
+    m_sink.during = [&](std::int32_t) {
+        refused += m_control->Dispatch().put(M::Output, Variant("inside")).failed() ? 1 : 0;
+    };
+    m_pty->send("z");
+    get(M::Input);
+    m_sink.during = nullptr;
+    EXPECT_GT(refused, 0);
+    put(M::Output, "OK");
+    EXPECT_EQ(log(),
+              "Comm1.OutTimeOut = 250\r\n"
+              "Comm1.CommHandle returns -1\r\n"
+              "Comm1.CommHandle = -1\r\n"
+              "Comm1.InputLen = 3\r\n"
+              "Comm1.Input returns \"ab\" + Chr(13)\r\n"
+              "Comm1.LineInput returns \"cd\"\r\n"
+              "Comm1.RThreshold = 1\r\n"
+              "Comm1.InTimeOut = 300\r\n"
+              "Comm1.Input returns \"z\"\r\n"
+              "Comm1.Output = \"OK\"\r\n");
+    EXPECT_EQ(m_pty->receive(2, 2000), "OK");
+}
+
 TEST_F(SpyTest, SwitchCombinations)
 {
     openOnPty();

@@ -120,13 +120,32 @@ TEST_F(IoTest, OutputOnAClosedPortFails)
     EXPECT_EQ(ComOutput(o, "ab", 2), 0);
 }
 
-TEST_F(IoTest, BlockedOutputSucceedsWithoutTimeOutAndFailsWithOne)
+// Without a time-out a write makes one attempt; what the driver did not
+// take is a failure, not success. With one it keeps writing until the time
+// is up.
+TEST_F(IoTest, OutputThatTheDriverTakesOnlyPartOfFails)
 {
     QcHandle o = newObject();
-    openOnLoopback(o);
-    loopback::blockOutput("COM21", true);
-    EXPECT_EQ(Output(o, "abc", 3), 1);  // one attempt, the rest counts as done
+    const serial::Handle far = openOnLoopback(o);
+    serial::COMMTIMEOUTS noWait;
+    noWait.ReadIntervalTimeout = 0xFFFFFFFF;  // reads return what is there
+    serial::SetCommTimeouts(far, &noWait);
+    loopback::limitWrites("COM21", 2);
+    EXPECT_EQ(Output(o, "abcdef", 6), 0);
+    char got[16] = {};
+    std::uint32_t n = 0;
+    ASSERT_TRUE(serial::ReadFile(far, got, sizeof got, &n));
+    EXPECT_EQ(std::string(got, n), "ab");
 
+    SetOutputTimeOut(o, 500);
+    EXPECT_EQ(Output(o, "abcdef", 6), 1);  // three writes of two bytes
+    ASSERT_TRUE(serial::ReadFile(far, got, sizeof got, &n));
+    EXPECT_EQ(std::string(got, n), "abcdef");
+    loopback::limitWrites("COM21", 0);
+
+    SetOutputTimeOut(o, 0);
+    loopback::blockOutput("COM21", true);
+    EXPECT_EQ(Output(o, "abc", 3), 0);
     SetOutputTimeOut(o, 500);
     const auto start = Clock::now();
     EXPECT_EQ(Output(o, "abc", 3), 0);

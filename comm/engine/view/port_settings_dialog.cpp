@@ -1,5 +1,7 @@
 #include "port_settings_dialog.h"
 
+#include "window_host.h"
+
 #include <QButtonGroup>
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -38,7 +40,9 @@ int checkedIn(const PortSettingsDialogBox& d, const int* ids, std::size_t n, int
 
 std::int32_t runDialog(QcHandle object, QcHandle)
 {
-    PortSettingsDialogBox box(object);
+    if (!canShowWindows())
+        return 0;
+    PortSettingsDialogBox box(object, QApplication::activeWindow());
     return box.exec() == QDialog::Accepted ? 1 : 0;
 }
 
@@ -94,3 +98,32 @@ PortSettingsChoice PortSettingsDialogBox::choice() const
 void installPortSettingsDialog() { SetPortSettingsDialogRunner(&runDialog); }
 
 }  // namespace qelcomm
+
+// What libqelcomm6 looks up when it loads this library itself (a program
+// that does not link it, a C program on the flat interface).
+
+extern "C" __attribute__((visibility("default"))) std::int32_t qelcomm6PortSettingsDialog(QcHandle object,
+                                                                                         QcHandle parent)
+{
+    return qelcomm::runDialog(object, parent);
+}
+
+// The application object of a program without one: a QApplication. A
+// display that cannot be reached falls back to the offscreen platform
+// instead of ending the program (no window shows there, see window_host.h).
+extern "C" __attribute__((visibility("default"))) int qelcomm6MakeApplication()
+{
+    if (QCoreApplication::instance())
+        return 0;
+    static QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (platform.isEmpty())
+        platform = qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ? "wayland;xcb" : "xcb";
+    if (!platform.contains("offscreen"))
+        platform += ";offscreen";
+    static int argc = 3;
+    static char name[] = "qelcomm6";
+    static char option[] = "-platform";
+    static char* argv[] = {name, option, platform.data(), nullptr};
+    new QApplication(argc, argv);   // lives until the process ends, as the core application would
+    return 1;
+}

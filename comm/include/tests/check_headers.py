@@ -6,7 +6,8 @@
   program taking every plain member's address and a C++ program taking
   every C++ member's address, with its exact type, both link against it;
 - every function the library exports with C linkage is declared in
-  qelcomm6.h, so no plain member is left out of the header.
+  qelcomm6.h, so no plain member is left out of the header;
+- the trace's internal helpers are not exported.
 
 Usage: check_headers.py CC CXX INCLUDE_DIR LIBRARY WORK_DIR
 """
@@ -84,6 +85,12 @@ c_linkage = {n for n in exported if not n.startswith("_") and re.fullmatch(r"\w+
 undeclared = sorted(c_linkage - set(plain))
 if undeclared:
     failures.append("exported with C linkage but not in qelcomm6.h: " + ", ".join(undeclared))
+
+# 5. The trace's internal helpers stay inside the library.
+demangled = subprocess.run(["nm", "-D", "-C", "--defined-only", LIBRARY], capture_output=True, text=True, timeout=60)
+for helper in ("qelcomm::commSpyPath", "qelcomm::formatCommSpyEntry"):
+    if re.search(re.escape(helper) + r"(\[abi:\w+\])?\(", demangled.stdout):
+        failures.append("internal helper exported: " + helper)
 
 for f in failures:
     print("FAILED:", f)

@@ -14,11 +14,14 @@
 #include "serial/serial.h"
 #include "win/win.h"
 
+#include <QCoreApplication>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <thread>
 
 using namespace enginetest;
 
@@ -170,6 +173,29 @@ TEST_F(FlatApiTest, PumpCommEventsRunsThePollingTimerAndWaitsItsTime)
     const std::uint32_t now = win::tickCount();
     EXPECT_EQ(PumpCommEvents(0), 1);
     EXPECT_LT(win::tickCount() - now, 2000u);
+}
+
+}  // namespace
+
+namespace {
+
+// A thread Qt did not start, in a process whose event loop lives on the
+// main thread, cannot run its comm objects' timers: PumpCommEvents says so
+// at once instead of sleeping.
+TEST(PumpCommEvents, ReturnsZeroAtOnceOnAThreadThatCannotRunEvents)
+{
+    ASSERT_NE(QCoreApplication::instance(), nullptr);   // made on the main thread
+    int result = -1;
+    std::uint32_t took = 0;
+    std::thread worker([&] {
+        const std::uint32_t start = win::tickCount();
+        result = PumpCommEvents(500);
+        took = win::tickCount() - start;
+    });
+    worker.join();
+    EXPECT_EQ(result, 0);
+    EXPECT_LT(took, 400u);
+    EXPECT_EQ(PumpCommEvents(0), 1);
 }
 
 }  // namespace

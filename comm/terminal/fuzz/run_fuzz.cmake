@@ -9,7 +9,7 @@ if(NOT CLANGXX)
   return()
 endif()
 file(MAKE_DIRECTORY ${WORK_DIR})
-set(sources screen.cpp parser.cpp state.cpp terminal.cpp capture_file.cpp color_filter.cpp keys.cpp fuzz/terminal_fuzz.cpp)
+set(sources screen.cpp utf8.cpp char_width.cpp colors.cpp parser.cpp state.cpp terminal.cpp capture_file.cpp color_filter.cpp keys.cpp fuzz/terminal_fuzz.cpp)
 list(TRANSFORM sources PREPEND ${SOURCE_DIR}/)
 execute_process(
   COMMAND ${CLANGXX} -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined

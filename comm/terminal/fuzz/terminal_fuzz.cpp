@@ -1,7 +1,8 @@
 // libFuzzer target: arbitrary bytes through each interpreter, split into
 // several writes, with the screen text, selection and resizing in between.
-// The first bytes choose the emulation, the end-of-line mode, the size and
-// where the input is split.
+// The first bytes choose the emulation, the end-of-line mode, the character
+// set, the rendition, the size and where the input is split; fitting the
+// screen to a window and switching the character set happen on the way.
 #include "terminal.h"
 
 #include <cstddef>
@@ -21,6 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     t.setEmulation(1 + data[0] % 4);
     t.setEndOfLineMode(data[1] % 4);
     t.setBackspace((data[1] >> 2) & 1);
+    t.setCharacterSet((data[0] >> 3) & 1);
+    t.setRendition((data[0] >> 4) & 1);
     t.setCaptureMode(Capture_Visible);
     const std::size_t step = 1 + (data[1] >> 3);
     data += 4;
@@ -32,6 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         t.setSelectionLength(int(data[at + n - 1]) * 3);
         (void)t.selectionText();
         (void)t.contents();
+        if ((data[at] & 0x1F) == 0x1F)
+            t.fit(1 + data[at + n - 1] % 100, 1 + data[at] % 40);
+        if (data[at] == 0xFE)
+            t.setCharacterSet(!t.utf8());
     }
     (void)t.scrollContents();
     t.resize(1 + size % 90, 1 + size % 30);

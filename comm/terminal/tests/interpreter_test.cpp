@@ -24,7 +24,7 @@ struct Script {
 
 std::string rowText(const Terminal& t, int r)
 {
-    return Screen::trimmed(t.screen().chars(r), t.columns());
+    return Screen::text(t.screen().row(r), t.columns(), t.utf8());
 }
 
 struct Feeder {
@@ -121,7 +121,7 @@ TEST(Interpreters, GraphicRendition)
         run.t.setColor(std::uint8_t(c.from));
         run.feed(E + c.seq + "x");
         EXPECT_EQ(run.t.color(), c.expected) << c.seq;
-        EXPECT_EQ(run.t.screen().attrs(0)[0], c.expected) << c.seq;
+        EXPECT_EQ(run.t.screen().row(0)[0].attr, c.expected) << c.seq;
     }
 }
 

@@ -7,6 +7,7 @@
 #include "automation/automation.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QKeyEvent>
@@ -19,13 +20,23 @@
 namespace qelcomm::terminal {
 namespace {
 
+QColor rgb(std::uint32_t v) { return QColor(int(v >> 16 & 0xFF), int(v >> 8 & 0xFF), int(v & 0xFF)); }
+
 // The 16 PC colours in TerminalColor order.
-const QColor kPalette[16] = {
-    {0, 0, 0},       {0, 0, 170},     {0, 170, 0},     {0, 170, 170},
-    {170, 0, 0},     {170, 0, 170},   {170, 85, 0},    {170, 170, 170},
-    {85, 85, 85},    {85, 85, 255},   {85, 255, 85},   {85, 255, 255},
-    {255, 85, 85},   {255, 85, 255},  {255, 255, 85},  {255, 255, 255},
-};
+QColor pcColor(int pc) { return rgb(pcRgb(pc)); }
+
+QColor blend(const QColor& a, const QColor& b)
+{
+    return QColor((a.red() + b.red()) / 2, (a.green() + b.green()) / 2, (a.blue() + b.blue()) / 2);
+}
+
+// What a cell shows: control codes as the PC set's symbols, as before.
+QString glyph(char32_t c, bool utf8)
+{
+    if (!utf8 || c < 0x20 || c == 0x7F)
+        return QString(QChar(kCp437[c & 0xFF]));
+    return QString::fromUcs4(&c, 1);
+}
 
 bool selected(const Terminal& t, int row, int column)
 {
@@ -129,7 +140,7 @@ void TerminalView::applyWindowFont()
     m_fontKey = key;
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     if (desc) {
-        QFont wanted(QString::fromLatin1(desc->name.c_str()));
+        QFont wanted(QString::fromUtf8(desc->name.c_str()));
         wanted.setStyleHint(QFont::TypeWriter);
         wanted.setFixedPitch(true);
         if (QFontInfo(wanted).fixedPitch())
@@ -160,12 +171,60 @@ void TerminalView::applyWindowFont()
             font.setFamily(fixed);
     }
     setFont(font);
+    // The extended rendition's faces; underline and strike-through are
+    // drawn as lines across whole cells.
+    QFont plain = font;
+    plain.setUnderline(false);
+    plain.setStrikeOut(false);
+    m_bold = plain;
+    m_bold.setWeight(QFont::Bold);
+    m_italic = plain;
+    m_italic.setItalic(true);
+    m_boldItalic = m_bold;
+    m_boldItalic.setItalic(true);
     const QFontMetrics fm(font);
     m_cellWidth = std::max(1, fm.horizontalAdvance(QLatin1Char('x')));
     m_cellHeight = std::max(1, fm.height());
     m_ascent = fm.ascent();
+    m_underline = std::min(fm.underlinePos(), std::max(0, fm.descent() - 1));
+    m_strike = fm.strikeOutPos();
+    m_lineWidth = std::max(1, fm.lineWidth());
     updateGeometry();
     viewport()->update();
+}
+
+void TerminalView::refreshFont()
+{
+    m_fontApplied = false;
+    applyWindowFont();
+    if (!m_terminal)
+        return;
+    fitScreenToView();
+    applyAutoSize();
+    syncScrollBars();
+    viewport()->repaint();
+}
+
+QFont TerminalView::dialogFont() const
+{
+    QFont f = font();
+    const QStringList styles = QFontDatabase::styles(f.family());
+    QString best;
+    int bestDistance = 0;
+    for (const QString& style : styles) {
+        // Oblique counts as italic here (QFontDatabase::italic says no).
+        const QFont face = QFontDatabase::font(f.family(), style, 10);
+        if (face.italic() != f.italic())
+            continue;
+        const int distance = std::abs(face.weight() - f.weight());
+        if (best.isEmpty() || distance < bestDistance) {
+            best = style;
+            bestDistance = distance;
+        }
+    }
+    if (!best.isEmpty())
+        f.setStyleName(best);
+    return f;
 }
 
 void TerminalView::flushRepaint()
@@ -194,8 +253,25 @@ void TerminalView::applyAutoSize()
         want = parentWidget()->contentsRect().size();
     if (mode != AutoSize_None && want.isValid() && (mode != m_appliedAutoSize || want != m_appliedSize))
         resize(want);
+    const bool newlyFitting = mode == AutoSize_Screen && m_appliedAutoSize != mode;
     m_appliedAutoSize = mode;
     m_appliedSize = want;
+    if (newlyFitting)
+        fitScreenToView();
+}
+
+void TerminalView::fitScreenToView()
+{
+    if (!m_terminal || m_terminal->autoSize() != AutoSize_Screen || m_fitting)
+        return;
+    m_fitting = true;
+    const int columns = std::max(1, viewport()->width() / m_cellWidth);
+    int rows = std::max(1, viewport()->height() / m_cellHeight);
+    if (!validSize(columns, rows))
+        rows = std::max(1, (kMaxCells - 1) / columns);
+    if (columns != m_terminal->columns() || rows != m_terminal->rows())
+        fitScreen(m_object, columns, rows);
+    m_fitting = false;
 }
 
 void TerminalView::syncScrollBars()
@@ -214,8 +290,17 @@ void TerminalView::syncScrollBars()
     h->setRange(0, std::max(0, m_terminal->columns() - visibleColumns));
     h->setPageStep(visibleColumns);
     h->setValue(m_terminal->viewLeft());
-    setVerticalScrollBarPolicy(m_terminal->verticalScrollBar() ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
-    setHorizontalScrollBarPolicy(m_terminal->horizontalScrollBar() ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    if (m_terminal->autoSize() == AutoSize_Screen) {
+        // The screen fits the width; a vertical bar that came and went
+        // would change the width it fits.
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setVerticalScrollBarPolicy(m_terminal->verticalScrollBar() && m_terminal->scrollRows() > 0
+                                       ? Qt::ScrollBarAlwaysOn
+                                       : Qt::ScrollBarAlwaysOff);
+    } else {
+        setVerticalScrollBarPolicy(m_terminal->verticalScrollBar() ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+        setHorizontalScrollBarPolicy(m_terminal->horizontalScrollBar() ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    }
     m_syncing = false;
 }
 
@@ -230,7 +315,68 @@ void TerminalView::scrollContentsBy(int, int)
 void TerminalView::resizeEvent(QResizeEvent* e)
 {
     QAbstractScrollArea::resizeEvent(e);
+    fitScreenToView();
     syncScrollBars();
+}
+
+void TerminalView::changeEvent(QEvent* e)
+{
+    QAbstractScrollArea::changeEvent(e);
+    // The default colours come from the palette.
+    if (e->type() == QEvent::PaletteChange)
+        viewport()->update();
+}
+
+QColor TerminalView::colorOf(std::uint32_t color, int pcNibble, bool foreground) const
+{
+    switch (colorKind(color)) {
+    case ColorKind_Default: return palette().color(foreground ? QPalette::Text : QPalette::Base);
+    case ColorKind_Indexed: return rgb(indexedRgb(int(color & 0xFF)));
+    case ColorKind_Rgb: return rgb(color);
+    default: return pcColor(pcNibble);
+    }
+}
+
+// PC rendition, or a colour filter: the attribute byte's colours, inverted
+// where selected. Extended: the cell's colours, bold making the first 8
+// indexed colours bright as terminals do, the palette's highlight where
+// selected.
+TerminalView::Look TerminalView::lookOf(const Cell& cell, bool selected) const
+{
+    const Terminal& t = *m_terminal;
+    const bool extended = t.rendition() == Rendition_Extended;
+    const std::uint8_t flags = extended ? cell.flags : 0;
+    if (!extended || t.colorFilter() != ColorFilter_Full) {
+        std::uint8_t a = filterAttribute(cell.attr, t.colorFilter());
+        if (selected)
+            a = std::uint8_t(~a);
+        return {pcColor(a & 15), pcColor(a >> 4), flags};
+    }
+    // The attribute holds the colours after inverse; the Pc kind wants them before.
+    std::uint8_t a = cell.attr;
+    if (flags & Cell_Inverse)
+        a = std::uint8_t(a << 4 | a >> 4);
+    std::uint32_t fgColor = cell.fg;
+    if ((flags & Cell_Bold) && colorKind(fgColor) == ColorKind_Indexed && (fgColor & 0xFF) < 8)
+        fgColor += 8;
+    QColor fg = colorOf(fgColor, a & 15, true), bg = colorOf(cell.bg, a >> 4, false);
+    if (flags & Cell_Faint)
+        fg = blend(fg, bg);
+    if (flags & Cell_Inverse)
+        std::swap(fg, bg);
+    if (flags & Cell_Hidden)
+        fg = bg;
+    if (selected) {
+        fg = palette().color(QPalette::HighlightedText);
+        bg = palette().color(QPalette::Highlight);
+    }
+    return {fg, bg, flags};
+}
+
+const QFont& TerminalView::fontFor(std::uint8_t flags) const
+{
+    const bool bold = flags & Cell_Bold, italic = flags & Cell_Italic;
+    return bold && italic ? m_boldItalic : bold ? m_bold : italic ? m_italic : font();
 }
 
 void TerminalView::paintEvent(QPaintEvent* e)
@@ -239,48 +385,61 @@ void TerminalView::paintEvent(QPaintEvent* e)
     p.setFont(font());
     const QRect area = e->rect();
     if (!m_terminal || !m_terminal->hasScreen()) {
-        p.fillRect(area, kPalette[0]);
+        p.fillRect(area, pcColor(0));
         return;
     }
     const Terminal& t = *m_terminal;
     const Screen& s = t.screen();
+    const bool utf8 = t.utf8();
     const int top = t.viewTop(), left = t.viewLeft();
     const int firstRow = area.top() / m_cellHeight, lastRow = area.bottom() / m_cellHeight;
-    p.fillRect(area, kPalette[filterAttribute(t.color(), t.colorFilter()) >> 4]);
+    const Look pen = lookOf(t.pen(), false);
+    p.fillRect(area, pen.bg);
+    // Faces and colours change seldom along a row.
+    const QFont* painting = &font();
+    QColor ink;
     for (int vr = firstRow; vr <= lastRow; ++vr) {
         const int row = top + vr;
-        const std::uint8_t* chars = s.viewChars(row);
-        const std::uint8_t* attrs = s.viewAttrs(row);
-        if (!chars)
+        const Cell* cells = s.viewRow(row);
+        if (!cells)
             continue;
         const int y = vr * m_cellHeight;
-        // Runs of cells with one look are drawn together.
-        for (int c = left; c < s.columns();) {
-            std::uint8_t a = filterAttribute(attrs[c], t.colorFilter());
-            const bool sel = selected(t, row, c);
-            int end = c + 1;
-            while (end < s.columns() && filterAttribute(attrs[end], t.colorFilter()) == a
-                   && selected(t, row, end) == sel)
-                ++end;
-            if (sel)
-                a = std::uint8_t(~a);
-            const QRect cells((c - left) * m_cellWidth, y, (end - c) * m_cellWidth, m_cellHeight);
-            p.fillRect(cells, kPalette[a >> 4]);
-            QString text(end - c, QChar(' '));
-            for (int i = c; i < end; ++i)
-                text[i - c] = QChar(kCp437[chars[i]]);
-            p.setPen(kPalette[a & 15]);
-            for (int i = 0; i < text.size(); ++i)
-                if (text[i] != QChar(' '))
-                    p.drawText(cells.left() + i * m_cellWidth, y + m_ascent, QString(text[i]));
-            c = end;
+        for (int c = left; c < s.columns(); ++c) {
+            const Cell& cell = cells[c];
+            const bool wide = c + 1 < s.columns() && cells[c + 1].ch == kWideTail;
+            const Look look = lookOf(cell, selected(t, row, c));
+            const QRect box((c - left) * m_cellWidth, y, (wide ? 2 : 1) * m_cellWidth, m_cellHeight);
+            p.fillRect(box, look.bg);
+            if (wide)
+                p.fillRect(box.adjusted(m_cellWidth, 0, 0, 0), lookOf(cells[c + 1], selected(t, row, c + 1)).bg);
+            if (cell.ch != ' ' && cell.ch != kWideTail && !(look.flags & Cell_Hidden)) {
+                const QFont& face = fontFor(look.flags);
+                const QString text = glyph(cell.ch, utf8);
+                // A wide glyph narrower than its two cells sits in their middle.
+                const int inset = wide ? std::max(0, (box.width() - QFontMetrics(face).horizontalAdvance(text)) / 2) : 0;
+                if (&face != painting) {
+                    p.setFont(face);
+                    painting = &face;
+                }
+                if (look.fg != ink) {
+                    p.setPen(look.fg);
+                    ink = look.fg;
+                }
+                p.drawText(box.left() + inset, y + m_ascent, text);
+            }
+            if (look.flags & Cell_Underline)
+                p.fillRect(QRect(box.left(), y + m_ascent + m_underline, box.width(), m_lineWidth), look.fg);
+            if (look.flags & Cell_Strike)
+                p.fillRect(QRect(box.left(), y + m_ascent - m_strike, box.width(), m_lineWidth), look.fg);
+            if (wide)
+                ++c;
         }
     }
     // The caret: 2 pixels wide, one cell high, at the cursor.
     if (hasFocus() && t.cursorColumn() >= left) {
         const int x = (std::min(t.cursorColumn(), s.columns()) - left) * m_cellWidth;
         const int y = (t.cursorRow() - top) * m_cellHeight;
-        p.fillRect(QRect(x, y, 2, m_cellHeight), kPalette[filterAttribute(t.color(), t.colorFilter()) & 15]);
+        p.fillRect(QRect(x, y, 2, m_cellHeight), pen.fg);
     }
 }
 
@@ -331,7 +490,7 @@ void TerminalView::keyPressEvent(QKeyEvent* e)
     if (!sent && ctrl && e->key() >= Qt::Key_A && e->key() <= Qt::Key_Z)
         sent = sendTyped(m_object, std::string(1, char(e->key() - Qt::Key_A + 1)));
     else if (!sent && e->key() != Qt::Key_Backspace && !e->text().isEmpty())
-        sent = sendTyped(m_object, e->text().toLatin1().toStdString());
+        sent = sendTyped(m_object, (m_terminal->utf8() ? e->text().toUtf8() : e->text().toLatin1()).toStdString());
     if (!sent) {
         e->ignore();
         return;

@@ -139,6 +139,32 @@ TEST_F(EngineTest, AbortSendsCancelRestoresLineAndFails)
     EXPECT_TRUE(pty.line().xonXoff);
 }
 
+// A receive that fails before a byte of the file arrived leaves no empty
+// file behind; a file that was there before is left alone.
+TEST_F(EngineTest, FailedReceiveRemovesTheEmptyFileItCreated)
+{
+    testsupport::PtyPair pty;
+    QcHandle o = open(pty, 46);
+    SetProtocol(o, Protocol_XModemCrc);
+    SetXferPath(o, m_dir.path().c_str());
+    struct stat st;
+    const std::string made = m_dir.file("made.bin");
+    ASSERT_EQ(Download(o, "made.bin"), 1);
+    ASSERT_TRUE(pumpUntil([&] { return ::stat(made.c_str(), &st) == 0; }, 5000));
+    AbortTransfer(o);
+    ASSERT_TRUE(waitForEnd(o, 20000));
+    EXPECT_EQ(GetTransferStatus(o), Status_Failure);
+    EXPECT_NE(::stat(made.c_str(), &st), 0);
+
+    const std::string there = m_dir.file("there.bin");
+    writeFile(there, "");
+    ASSERT_EQ(Download(o, "there.bin"), 1);
+    ASSERT_TRUE(pumpUntil([&] { return pty.receive(1, 100) == "C"; }, 5000));
+    AbortTransfer(o);
+    ASSERT_TRUE(waitForEnd(o, 20000));
+    EXPECT_EQ(::stat(there.c_str(), &st), 0);
+}
+
 TEST_F(EngineTest, DestroyingTheObjectEndsTheThread)
 {
     testsupport::PtyPair pty;

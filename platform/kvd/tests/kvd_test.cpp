@@ -323,10 +323,10 @@ TEST_F(KvdTest, RepeatedOpenCloseStaysInStep)
     ASSERT_TRUE(createPort("COM10"));
     ASSERT_NE(openEnd("COM10"), kInvalidHandle);
     ASSERT_TRUE(SetCommMask(m_port, kControlWaitMask));
-    // Written while nobody holds the port: accepted and dropped.
-    uint32_t written = 0;
+    // Written while nobody holds the port: nothing is taken.
+    uint32_t written = 5;
     EXPECT_TRUE(WriteFile(m_port, "stale", 5, &written, nullptr));
-    EXPECT_EQ(written, 5u);
+    EXPECT_EQ(written, 0u);
     FILE* far = python(
         "for i in range(5):\n"
         "    s = serial.Serial(sys.argv[1])\n"
@@ -406,6 +406,106 @@ TEST_F(KvdTest, EndOfDeletedPortFailsEveryRequest)
     EXPECT_EQ(GetLastError(), kErrorDeviceRemoved);
     EXPECT_TRUE(CloseHandle(m_port));
     m_port = kInvalidHandle;
+}
+
+}  // namespace
+
+namespace {
+
+// Waits out events until `ms` pass without one; calls seen(mask) for each.
+template <typename F>
+void eventsUntilQuiet(Handle port, int quietMs, int totalMs, F seen)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(totalMs);
+    while (std::chrono::steady_clock::now() < end) {
+        Event ev;
+        Overlapped ov;
+        ov.hEvent = &ev;
+        uint32_t mask = 0;
+        if (!WaitCommEvent(port, &mask, &ov)) {
+            ASSERT_EQ(GetLastError(), kErrorIoPending);
+            if (!ev.wait(quietMs)) {
+                SetCommMask(port, kControlWaitMask);  // ends the pending wait
+                ASSERT_TRUE(ev.wait(1000));
+                return;
+            }
+        }
+        seen(mask);
+    }
+}
+
+// A program that clears its local flags (here all of c_lflag, as raw-mode
+// programs do) no longer makes the pseudo-terminal report its settings
+// changes; each one must reach the control all the same.
+TEST_F(KvdTest, SettingsChangesAfterTheProgramClearsItsLocalFlags)
+{
+    ASSERT_TRUE(createPort("COM12"));
+    ASSERT_NE(openEnd("COM12"), kInvalidHandle);
+    ASSERT_TRUE(SetCommMask(m_port, kControlWaitMask));
+    FILE* far = python(
+        "import termios\n"
+        "s = serial.Serial(sys.argv[1], 1200)\n"
+        "time.sleep(0.4)\n"
+        "s.baudrate = 2400\n"
+        "time.sleep(0.4)\n"
+        "a = termios.tcgetattr(s.fd)\n"
+        "a[3] = 0\n"
+        "termios.tcsetattr(s.fd, termios.TCSANOW, a)\n"
+        "time.sleep(0.4)\n"
+        "s.baudrate = 4800\n"
+        "time.sleep(0.4)\n"
+        "s.baudrate = 57600\n"
+        "time.sleep(0.4)\n"
+        "s.stopbits = 2\n"
+        "time.sleep(0.4)\n"
+        "s.rtscts = True\n"
+        "time.sleep(0.4)\n"
+        "a = termios.tcgetattr(s.fd)\n"
+        "a[6][termios.VMIN] = 1\n"
+        "a[6][termios.VTIME] = 5\n"
+        "termios.tcsetattr(s.fd, termios.TCSANOW, a)\n"
+        "time.sleep(0.6)\n"
+        "s.close()\n",
+        "COM12");
+    ASSERT_NE(far, nullptr);
+    // What each event reported, read when it came: another program opening
+    // the same port later cannot change it.
+    std::vector<uint32_t> bauds;
+    bool twoStopBits = false, ctsHandshake = false, interval500 = false;
+    eventsUntilQuiet(m_port, 1000, 8000, [&](uint32_t mask) {
+        uint32_t ret = 0;
+        if (mask & EV_KVD_BAUD) {
+            uint32_t baud = 0;
+            DeviceIoControl(m_port, IOCTL_KVD_GET_BAUD_RATE, nullptr, 0, &baud, 4, &ret, nullptr);
+            bauds.push_back(baud);
+        }
+        if (mask & EV_KVD_LINECTRL) {
+            SerialLineControl line;
+            DeviceIoControl(m_port, IOCTL_KVD_GET_LINE_CONTROL, nullptr, 0, &line, 3, &ret, nullptr);
+            twoStopBits |= line.StopBits == 2;
+        }
+        if (mask & EV_KVD_HANDFLOW) {
+            SerialHandflow hf;
+            DeviceIoControl(m_port, IOCTL_KVD_GET_HANDFLOW, nullptr, 0, &hf, 16, &ret, nullptr);
+            ctsHandshake |= (hf.ControlHandShake & SERIAL_CTS_HANDSHAKE) != 0;
+        }
+        if (mask & EV_KVD_TIMEOUTS) {
+            SerialTimeouts t;
+            DeviceIoControl(m_port, IOCTL_KVD_GET_TIMEOUTS, nullptr, 0, &t, 20, &ret, nullptr);
+            interval500 |= t.ReadIntervalTimeout == 500;
+        }
+    });
+    pclose(far);
+    // Each change, in order (another program could add one in between).
+    const std::vector<uint32_t> wanted{1200, 2400, 4800, 57600};
+    size_t found = 0;
+    for (uint32_t b : bauds)
+        if (found < wanted.size() && b == wanted[found])
+            ++found;
+    EXPECT_EQ(found, wanted.size()) << ::testing::PrintToString(bauds);
+    EXPECT_TRUE(twoStopBits);
+    EXPECT_TRUE(ctsHandshake);
+    EXPECT_TRUE(interval500);
 }
 
 }  // namespace

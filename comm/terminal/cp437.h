@@ -41,4 +41,16 @@ inline constexpr char16_t kCp437[256] = {
     0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
 };
 
+// The byte of the PC character set that shows c: itself below 128, else
+// the upper half's byte for it; -1 when the set has none.
+inline int cp437Byte(char32_t c)
+{
+    if (c < 0x80)
+        return int(c);
+    for (int b = 0x80; b < 0x100; ++b)
+        if (kCp437[b] == c)
+            return b;
+    return -1;
+}
+
 }  // namespace qelcomm::terminal
