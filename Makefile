@@ -4,9 +4,10 @@ BUILD_DIR ?= build
 JOBS ?= 2
 PACKAGES := cmake g++ make qt6-base-dev qt6-qpa-plugins libgl-dev libgtest-dev libgmock-dev \
             socat python3-serial lrzsz picocom ckermit gkermit pkg-config \
-            xvfb openbox xdotool x11-utils libqt6svg6
+            xvfb openbox xdotool x11-utils libqt6svg6 \
+            libsystemd-dev scdoc dpkg-dev lintian
 
-.PHONY: all deps configure build run test install clean
+.PHONY: all deps configure build run test install deb lintian clean
 
 all: build
 
@@ -47,6 +48,14 @@ test: build
 PREFIX ?= /usr/local
 install: build
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+# Debian packages (lintrel, libqelcomm6-6, libqelcomm6-dev) in build/deb/.
+deb: build
+	cd $(BUILD_DIR) && cpack -G DEB -B $(abspath $(BUILD_DIR))/deb
+	@ls -1 $(BUILD_DIR)/deb/*.deb
+
+lintian: deb
+	lintian --info --display-info $(BUILD_DIR)/deb/*.deb
 
 clean:
 	rm -rf $(BUILD_DIR)

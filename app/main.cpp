@@ -1,5 +1,6 @@
 // Lintrel entry point: the main window, or the windowless mode for
 // machines without a display.
+#include "config_check.h"
 #include "frm_main.h"
 #include "headless.h"
 #include "quit_signals.h"
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <string>
 
 namespace {
@@ -17,6 +19,7 @@ namespace {
 const char* const kUsage =
     "usage: lintrel [FILE]\n"
     "       lintrel --headless [--no-timestamps] [FILE]\n"
+    "       lintrel --check FILE\n"
     "       lintrel --help | --version\n"
     "\n"
     "Joins serial ports (real or virtual) and TCP/IP: one session per bridge.\n"
@@ -30,7 +33,15 @@ const char* const kUsage =
     "                   the local time (ISO 8601, to the millisecond); SIGINT or\n"
     "                   SIGTERM stops the program cleanly without rewriting FILE.\n"
     "                   A FILE that cannot be read ends it at once with status 2.\n"
+    "                   SIGHUP reads FILE again: unchanged sessions keep running\n"
+    "                   with their clients, changed ones restart. Under systemd\n"
+    "                   (Type=notify) it reports readiness, status and the\n"
+    "                   watchdog, and writes to the journal with priorities.\n"
     "  --no-timestamps  status lines without the time.\n"
+    "  --check          read FILE as the program would and print every problem\n"
+    "                   (unknown keys, values read as something else, missing\n"
+    "                   ports, two sessions on one port); status 0 when there is\n"
+    "                   none, 1 otherwise. Writes nothing.\n"
     "  --version        print the version.\n"
     "  --help           show this text.\n"
     "\n"
@@ -54,6 +65,7 @@ int main(int argc, char** argv)
     // Options come first; the rest of the arguments, joined by spaces, name
     // the file, so a name with spaces needs no quotes.
     bool headless = false;
+    bool check = false;
     lintrel::HeadlessOptions options;
     int i = 1;
     for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {
@@ -68,6 +80,8 @@ int main(int argc, char** argv)
         }
         if (std::strcmp(a, "--headless") == 0) {
             headless = true;
+        } else if (std::strcmp(a, "--check") == 0) {
+            check = true;
         } else if (std::strcmp(a, "--no-timestamps") == 0) {
             options.timestamps = false;
         } else if (std::strcmp(a, "--") == 0) {
@@ -87,6 +101,15 @@ int main(int argc, char** argv)
         if (!file.empty())
             file += ' ';
         file += argv[i];
+    }
+    if (check) {
+        if (file.empty()) {
+            std::fputs("lintrel: --check needs a FILE (see lintrel --help)\n", stderr);
+            return 2;
+        }
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName("Lintrel");
+        return lintrel::checkConfigFile(file, std::cout) == 0 ? 0 : 1;
     }
     if (headless) {
         QCoreApplication app(argc, argv);

@@ -25,10 +25,12 @@ constexpr int kPingFrequencyPositions = 12;
 constexpr int kPingTimeoutPositions = 20;
 constexpr int kMaxPacketSize = 10000;
 
-// Key access with the file name bound.
+// Key access with the file name bound; writes go to the form instead when
+// one is given.
 class Profile {
 public:
-    Profile(std::string file, std::string section) : m_file(std::move(file)), m_section(std::move(section)) {}
+    Profile(std::string file, std::string section, SectionForm* form = nullptr)
+        : m_file(std::move(file)), m_section(std::move(section)), m_form(form) {}
     int integer(const char* key, int def) const
     {
         return profile::getPrivateProfileInt(m_section, key, def, m_file);
@@ -39,7 +41,10 @@ public:
     }
     void write(const char* key, const std::string& value) const
     {
-        profile::writePrivateProfileString(m_section, key, value, m_file);
+        if (m_form)
+            m_form->emplace_back(key, value);
+        else
+            profile::writePrivateProfileString(m_section, key, value, m_file);
     }
     void write(const char* key, long value) const { write(key, std::to_string(value)); }
     bool has(const char* key) const
@@ -50,6 +55,7 @@ public:
 
 private:
     std::string m_file, m_section;
+    SectionForm* m_form;
 };
 
 std::string resolve(const std::string& file)
@@ -155,7 +161,7 @@ void loadSession(SessionWorkspace& w, Session& s, const Profile& p, std::size_t 
         s.changed();
 }
 
-void saveSession(Session& s, const Profile& p)
+void saveSession(Session& s, const Profile& p, bool autoActivate)
 {
     p.write("Connector", s.Combo2.index);
     for (std::size_t k = 0; k < 6; ++k) {
@@ -169,7 +175,7 @@ void saveSession(Session& s, const Profile& p)
     p.write("IPAddress", s.IPAddress.text);
     p.write("PortNumber", s.PortNumber.text);
     p.write("TCPOption", s.TCPOption[1].value ? 1 : 0);
-    p.write("AutoActivate", s.isActive() ? 1 : 0);
+    p.write("AutoActivate", autoActivate ? 1 : 0);
     p.write("WaitForCr", s.WaitForCr.checked ? 1 : 0);
     p.write("TimeoutValue", plainNumber(numericValue(s.txtTimeoutValue.text)));
     s.Getstatus();
@@ -183,6 +189,24 @@ void saveSession(Session& s, const Profile& p)
     // setting is written back as it was.
     if (s.LowLatency.checked || p.has("LowLatency"))
         p.write("LowLatency", s.LowLatency.checked ? 1 : 0);
+}
+
+void saveGlobals(SessionWorkspace& w, const Profile& g)
+{
+    const GlobalOptionsRecord& o = GlobalOptions;
+    g.write("NumSessions", long(w.sessionCount()));
+    g.write("WindowState", w.windowState());
+    g.write("OnErrorRunApp", o.OnErrorRunApp);
+    g.write("LogErrors", o.LogErrors ? 1 : 0);
+    g.write("LoadWithWindows", o.LoadWithWindows ? 1 : 0);
+    g.write("PingEnabled", o.PingEnabled ? 1 : 0);
+    g.write("PingFrequency", o.PingFrequency);
+    g.write("PingTimeout", o.PingTimeout);
+    g.write("PacketSize", o.PacketSize);
+    g.write("Password", o.Password);
+    // Written when it differs from the default, or kept when the file has it.
+    if (o.ClientQueueLimit != GlobalOptionsRecord::kDefaultClientQueueLimit || g.has("ClientQueueLimit"))
+        g.write("ClientQueueLimit", long(o.ClientQueueLimit));
 }
 
 }  // namespace
@@ -203,22 +227,29 @@ std::string plainNumber(double value)
     return buf;
 }
 
-void getprofilesettings(SessionWorkspace& w, const std::string& file)
+std::string getprofilesettings(SessionWorkspace& w, const std::string& file)
 {
     const std::string path = resolve(file);
+    if (std::string why = configFileProblem(path); !why.empty()) {
+        if (w.sessionCount() == 0)
+            w.NewSession().LowLatency.checked = true;
+        return why;
+    }
+    profile::ReadScope scope;   // one parse of the file for all its keys
     w.closeAllSessions();
     int n = 0;
     loadGlobals(w, Profile(path, kGlobal), n);
     if (n <= 0) {
         // Nothing saved: a session as the user would create it anew.
         w.NewSession().LowLatency.checked = true;
-        return;
+        return {};
     }
     w.AutoActivateFlags.assign(std::size_t(n) + 2, 0);
     for (std::size_t i = 1; i <= std::size_t(n); ++i) {
         Session& s = w.NewSession();
         loadSession(w, s, Profile(path, sectionName(i)), i);
     }
+    return {};
 }
 
 // The file holds the password in plain text: readable by its owner only,
@@ -235,30 +266,37 @@ static void makeOwnerOnly(const std::string& path)
     QFile::setPermissions(name, ownerOnly);
 }
 
-void writeprofilesettings(SessionWorkspace& w, const std::string& file)
+std::string writeprofilesettings(SessionWorkspace& w, const std::string& file)
 {
     const std::string path = resolve(file);
+    // Keys written into a file that was refused on loading would damage
+    // what its owner may still need (or, for a device, never end).
+    if (std::string why = configFileProblem(path); !why.empty())
+        return why;
     makeOwnerOnly(path);
-    const Profile g(path, kGlobal);
-    const GlobalOptionsRecord& o = GlobalOptions;
-    g.write("NumSessions", long(w.sessionCount()));
-    g.write("WindowState", w.windowState());
-    g.write("OnErrorRunApp", o.OnErrorRunApp);
-    g.write("LogErrors", o.LogErrors ? 1 : 0);
-    g.write("LoadWithWindows", o.LoadWithWindows ? 1 : 0);
-    g.write("PingEnabled", o.PingEnabled ? 1 : 0);
-    g.write("PingFrequency", o.PingFrequency);
-    g.write("PingTimeout", o.PingTimeout);
-    g.write("PacketSize", o.PacketSize);
-    g.write("Password", o.Password);
-    // Written when it differs from the default, or kept when the file has it.
-    if (o.ClientQueueLimit != GlobalOptionsRecord::kDefaultClientQueueLimit || g.has("ClientQueueLimit"))
-        g.write("ClientQueueLimit", long(o.ClientQueueLimit));
+    saveGlobals(w, Profile(path, kGlobal));
 
-    SetStartEntry(o.LoadWithWindows, "Lintrel", ProgramPath(), true, false);
+    SetStartEntry(GlobalOptions.LoadWithWindows, "Lintrel", ProgramPath(), true, false);
 
-    for (std::size_t i = 0; i < w.sessionCount(); ++i)
-        saveSession(w.session(i), Profile(path, sectionName(i + 1)));
+    for (std::size_t i = 0; i < w.sessionCount(); ++i) {
+        Session& s = w.session(i);
+        saveSession(s, Profile(path, sectionName(i + 1)), s.isActive());
+    }
+    return {};
+}
+
+SectionForm globalForm(SessionWorkspace& w, const std::string& file)
+{
+    SectionForm form;
+    saveGlobals(w, Profile(file, kGlobal, &form));
+    return form;
+}
+
+SectionForm sessionForm(Session& s, std::size_t number, bool autoActivate, const std::string& file)
+{
+    SectionForm form;
+    saveSession(s, Profile(file, sectionName(number), &form), autoActivate);
+    return form;
 }
 
 }  // namespace lintrel

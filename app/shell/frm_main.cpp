@@ -146,10 +146,20 @@ void frmMain::Form_Load(const std::string& commandLine)
     EnsureFileAssociation("Lintrel.Configuration", ".qcf");
     restorePlacement();
     AutoActivateFlags.assign(2, 0);
-    getprofilesettings(*this, file);
+    const std::string why = getprofilesettings(*this, file);
     resetVirtualPortsIfAlone(*this);
     activateFlaggedSessions();
     buildTray();
+    if (!why.empty())
+        refusedFile(file.empty() ? defaultConfigFile() : file, why);
+}
+
+// A file the configuration reader refuses is named with the reason; it is
+// not written to later either, so nothing of it is lost.
+void frmMain::refusedFile(const std::string& file, const std::string& why)
+{
+    showMessage(this, QString::fromStdString("Cannot use " + file + ": " + why + "."), windowTitle(),
+                ShellDialogs::Icon::Critical);
 }
 
 // A session window larger than the frame is placed partly off its left or
@@ -255,7 +265,8 @@ void frmMain::mnuFileOpen_Click()
     if (name.isEmpty())
         return;
     m_currentFile = name.toStdString();
-    getprofilesettings(*this, m_currentFile);
+    if (const std::string why = getprofilesettings(*this, m_currentFile); !why.empty())
+        refusedFile(m_currentFile, why);
 }
 
 void frmMain::mnuFileClose_Click()
@@ -268,8 +279,8 @@ void frmMain::mnuFileSave_Click()
 {
     if (m_currentFile.empty())
         mnuFileSaveAs_Click();
-    else
-        writeprofilesettings(*this, m_currentFile);
+    else if (const std::string why = writeprofilesettings(*this, m_currentFile); !why.empty())
+        refusedFile(m_currentFile, why);
 }
 
 void frmMain::mnuFileSaveAs_Click()
@@ -278,7 +289,8 @@ void frmMain::mnuFileSaveAs_Click()
     if (name.isEmpty())
         return;
     m_currentFile = name.toStdString();
-    writeprofilesettings(*this, m_currentFile);
+    if (const std::string why = writeprofilesettings(*this, m_currentFile); !why.empty())
+        refusedFile(m_currentFile, why);
 }
 
 void frmMain::mnuHelpContents_Click()

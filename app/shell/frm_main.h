@@ -84,6 +84,7 @@ private:
     void fillWindowMenu();
     void tile(bool horizontal);
     static void keepReachable(QMdiSubWindow* sub);
+    void refusedFile(const std::string& file, const std::string& why);
     void arrangeIcons();
     bool passwordAccepted();
     void restorePlacement();

@@ -6,12 +6,17 @@
 #include "startup.h"
 
 #include "kvd/kvd.h"
+#include "service/service.h"
+#include "winsock/socket_control.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 
+#include <algorithm>
+#include <chrono>
 #include <iostream>
 
 namespace lintrel {
@@ -26,7 +31,41 @@ std::string timestamp()
     return now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs).toStdString();
 }
 
+// How much a status text matters to whoever reads the journal.
+LineStream::Priority statusPriority(const std::string& text)
+{
+    if (text.find("Error") != std::string::npos)
+        return LineStream::Error;
+    if (text.rfind("Cannot ", 0) == 0 || text.find("not closed") != std::string::npos ||
+        text.find("monitoring off") != std::string::npos)
+        return LineStream::Warning;
+    return LineStream::Info;
+}
+
+SectionForm optionsForm(SessionWorkspace& w, const std::string& file)
+{
+    // The session count is what the sessions themselves show; the rest are
+    // the options.
+    SectionForm form = globalForm(w, file);
+    std::erase_if(form, [](const auto& kv) { return kv.first == "NumSessions"; });
+    return form;
+}
+
+std::string count(std::size_t n, const char* one, const char* many)
+{
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 }  // namespace
+
+void LineStream::line(Priority priority, const std::string& text)
+{
+    if (m_journal)
+        m_out << '<' << int(priority) << '>';
+    else if (m_timestamps)
+        m_out << timestamp() << ' ';
+    m_out << text << std::endl;
+}
 
 std::string unreadableReason(const std::string& file)
 {
@@ -41,17 +80,163 @@ std::string unreadableReason(const std::string& file)
     return {};
 }
 
+std::vector<int> matchSessions(const std::vector<SectionForm>& running,
+                               const std::vector<SectionForm>& loaded)
+{
+    std::vector<int> from(loaded.size(), -1);
+    std::vector<bool> taken(running.size(), false);
+    for (std::size_t i = 0; i < loaded.size() && i < running.size(); ++i)
+        if (loaded[i] == running[i]) {
+            from[i] = int(i);
+            taken[i] = true;
+        }
+    for (std::size_t i = 0; i < loaded.size(); ++i) {
+        if (from[i] >= 0)
+            continue;
+        for (std::size_t j = 0; j < running.size(); ++j)
+            if (!taken[j] && loaded[i] == running[j]) {
+                from[i] = int(j);
+                taken[j] = true;
+                break;
+            }
+    }
+    return from;
+}
+
 HeadlessRunner::~HeadlessRunner()
 {
     closeAllSessions();
 }
 
-void HeadlessRunner::start(const std::string& file)
+void HeadlessRunner::setJournal(bool out, bool err)
+{
+    m_out.setJournal(out);
+    m_err.setJournal(err);
+}
+
+std::string HeadlessRunner::start(const std::string& file)
 {
     AutoActivateFlags.assign(2, 0);
-    getprofilesettings(*this, file);
+    std::string why = getprofilesettings(*this, file);
+    const std::string path = file.empty() ? defaultConfigFile() : file;
+    noteForms(path);
+    m_options = optionsForm(*this, path);
     resetVirtualPortsIfAlone(*this);
     activateFlaggedSessions();
+    return why;
+}
+
+// Remembers each session's section as loaded: a reload compares with
+// that, not with what the session shows now (a program on its virtual
+// port may have changed the line settings since).
+void HeadlessRunner::noteForms(const std::string& path)
+{
+    for (std::size_t i = 0; i < m_sessions.size(); ++i) {
+        Entry& e = *m_sessions[i];
+        e.number = i + 1;
+        e.form = sessionForm(*e.session, i + 1,
+                             i + 1 < AutoActivateFlags.size() && AutoActivateFlags[i + 1] == 1, path);
+    }
+}
+
+void HeadlessRunner::stop(Entry& e)
+{
+    if (e.session->isActive())
+        e.session->Command1_Click();
+}
+
+bool HeadlessRunner::reload(const std::string& file)
+{
+    const std::string path = file.empty() ? defaultConfigFile() : file;
+    std::string why = unreadableReason(path);
+    if (why.empty())
+        why = configFileProblem(path);
+    if (!why.empty()) {
+        m_out.line(LineStream::Error, "Reload: cannot load " + path + ": " + why + "; nothing changed");
+        return false;
+    }
+    const SectionForm optionsBefore = m_options;
+    std::vector<std::unique_ptr<Entry>> running = std::move(m_sessions);
+    m_sessions.clear();
+    AutoActivateFlags.assign(2, 0);
+    why = getprofilesettings(*this, file);
+    if (!why.empty()) {   // the file changed again since it was looked at
+        m_sessions = std::move(running);
+        m_out.line(LineStream::Error, "Reload: cannot load " + path + ": " + why + "; nothing changed");
+        return false;
+    }
+    noteForms(path);
+    m_options = optionsForm(*this, path);
+    const std::vector<std::int16_t> flags = AutoActivateFlags;
+    AutoActivateFlags.assign(2, 0);
+
+    std::vector<SectionForm> before, after;
+    for (const auto& e : running)
+        before.push_back(e->form);
+    for (const auto& e : m_sessions)
+        after.push_back(e->form);
+    const std::vector<int> from = matchSessions(before, after);
+    std::vector<bool> kept(running.size(), false);
+    for (int j : from)
+        if (j >= 0)
+            kept[std::size_t(j)] = true;
+
+    std::size_t unchanged = 0, changed = 0, added = 0, removed = 0, retried = 0;
+    for (std::size_t i = 0; i < from.size(); ++i) {
+        if (from[i] >= 0)
+            ++unchanged;
+        else if (i < running.size() && !kept[i])
+            ++changed;
+        else
+            ++added;
+    }
+    // Stop first: a changed session may want the port its old self holds.
+    for (std::size_t j = 0; j < running.size(); ++j) {
+        if (kept[j])
+            continue;
+        if (j >= from.size() || from[j] >= 0)
+            ++removed;
+        stop(*running[j]);
+        running[j].reset();
+    }
+    for (std::size_t i = 0; i < from.size(); ++i) {
+        if (from[i] < 0)
+            continue;
+        m_sessions[i] = std::move(running[std::size_t(from[i])]);
+        m_sessions[i]->number = i + 1;
+    }
+    for (std::size_t i = 0; i < m_sessions.size(); ++i) {
+        Session& s = *m_sessions[i]->session;
+        if (i + 1 < flags.size() && flags[i + 1] == 1 && !s.isActive()) {
+            if (from[i] >= 0)
+                ++retried;
+            s.Command1_Click();
+        }
+    }
+
+    std::string text = "Reload: " + count(unchanged, "session unchanged", "sessions unchanged") + ", " +
+                       std::to_string(changed) + " changed, " + std::to_string(added) + " new, " +
+                       std::to_string(removed) + " removed";
+    if (retried)
+        text += ", " + std::to_string(retried) + " started again";
+    text += m_options == optionsBefore ? "; options unchanged" : "; options changed";
+    m_out.line(LineStream::Notice, text);
+    if (statusChanged)
+        statusChanged();
+    return true;
+}
+
+std::string HeadlessRunner::summary()
+{
+    std::size_t active = 0, clients = 0;
+    for (const auto& e : m_sessions) {
+        Session& s = *e->session;
+        active += s.isActive() ? 1 : 0;
+        for (int k = 0; k < s.socketCount(); ++k)
+            clients += s.Winsock1(k).state() == lt::winsock::SockState::Connected ? 1 : 0;
+    }
+    return std::to_string(active) + " of " + count(m_sessions.size(), "session", "sessions") +
+           " active, " + count(clients, "client", "clients") + " connected";
 }
 
 Session& HeadlessRunner::NewSession()
@@ -61,9 +246,9 @@ Session& HeadlessRunner::NewSession()
     Session& s = *e->session;
     s.Caption = kNewCaption;
     e->shown = {s.StatusBar1[0].text, s.StatusBar1[1].text};
-    const std::size_t number = m_sessions.size() + 1;
+    e->number = m_sessions.size() + 1;
     Entry* raw = e.get();
-    s.changed = [this, raw, number] { report(*raw, number); };
+    s.changed = [this, raw] { report(*raw); };
     m_sessions.push_back(std::move(e));
     return s;
 }
@@ -74,51 +259,118 @@ void HeadlessRunner::closeAllSessions()
         m_sessions.pop_back();
 }
 
-void HeadlessRunner::report(Entry& e, std::size_t number)
+void HeadlessRunner::report(Entry& e)
 {
+    bool any = false;
     for (std::size_t k = 0; k < 2; ++k) {
         const std::string& now = e.session->StatusBar1[k].text;
         if (now == e.shown[k])
             continue;
         e.shown[k] = now;
-        if (m_timestamps)
-            m_out << timestamp() << ' ';
-        m_out << "Session" << number << ": " << now << std::endl;
+        m_out.line(statusPriority(now), "Session" + std::to_string(e.number) + ": " + now);
+        any = true;
     }
+    if (any && statusChanged)
+        statusChanged();
 }
 
 void HeadlessRunner::messageBox(const std::string& text, const std::string& title)
 {
-    m_err << title << ": " << text << std::endl;
+    m_err.line(LineStream::Warning, title + ": " + text);
 }
+
+namespace {
+
+// Readiness, the status line and the watchdog for a service manager; all
+// of it does nothing when the program was not started by one.
+class ServiceReport {
+public:
+    explicit ServiceReport(HeadlessRunner& runner) : m_runner(runner)
+    {
+        const auto period = lt::service::watchdogPeriod();
+        if (period.count() > 0) {
+            m_watchdog.setInterval(int(std::min<long long>(period.count(), 1 << 30)));
+            QObject::connect(&m_watchdog, &QTimer::timeout, [] { lt::service::notify("WATCHDOG=1"); });
+            m_watchdog.start();
+        }
+    }
+    void ready() { send("READY=1\n"); }
+    void reloading()
+    {
+        const auto now = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now().time_since_epoch());
+        lt::service::notify("RELOADING=1\nMONOTONIC_USEC=" + std::to_string(now.count()));
+    }
+    void status()
+    {
+        if (m_runner.summary() != m_sent)
+            send({});
+    }
+    void stopping() { lt::service::notify("STOPPING=1"); }
+
+private:
+    void send(const std::string& head)
+    {
+        m_sent = m_runner.summary();
+        lt::service::notify(head + "STATUS=" + m_sent);
+    }
+    HeadlessRunner& m_runner;
+    QTimer m_watchdog;
+    std::string m_sent;
+};
+
+}  // namespace
 
 int runHeadless(const std::string& commandLine, const HeadlessOptions& options)
 {
     const std::string file = commandLineFile(commandLine);
+    const bool journalOut = lt::service::isJournalStream(1);
+    LineStream err(std::cerr, false);
+    err.setJournal(lt::service::isJournalStream(2));
     // A service started on a file that is not there must fail loudly, not
     // run a blank session; the default file keeps its rule (made on save).
     if (!file.empty()) {
         if (const std::string why = unreadableReason(file); !why.empty()) {
-            std::cerr << "lintrel: cannot read " << commandLine << ": " << why << std::endl;
+            err.line(LineStream::Error, "lintrel: cannot read " + commandLine + ": " + why);
             return 2;
         }
+    }
+    const std::string path = file.empty() ? defaultConfigFile() : file;
+    if (const std::string why = configFileProblem(path); !why.empty()) {
+        err.line(LineStream::Error, "lintrel: cannot load " + path + ": " + why);
+        return 2;
     }
     takeRunOnceStart();
     enterProgramFolder();
     HeadlessRunner runner(std::cout, std::cerr, options.timestamps);
+    runner.setJournal(journalOut, lt::service::isJournalStream(2));
     QuitSignals quitSignals;
+    quitSignals.catchHangup();
     int received = 0;
     QObject::connect(&quitSignals, &QuitSignals::quitRequested, [&](int number) {
         received = number;
         QCoreApplication::quit();
     });
-    const std::string path = file.empty() ? defaultConfigFile() : file;
-    std::cerr << "lintrel: running " << path << " without windows; stop with Ctrl+C\n"
-              << "lintrel: virtual ports appear in " << kvd::portFolder() << std::endl;
-    runner.start(file);
-    std::cerr << "lintrel: " << runner.sessionCount() << " session(s) loaded" << std::endl;
+    err.line(LineStream::Info, "lintrel: running " + path + " without windows; stop with Ctrl+C");
+    err.line(LineStream::Info, "lintrel: virtual ports appear in " + kvd::portFolder());
+    if (const std::string why = runner.start(file); !why.empty()) {
+        err.line(LineStream::Error, "lintrel: cannot load " + path + ": " + why);
+        return 2;
+    }
+    err.line(LineStream::Info, "lintrel: " + std::to_string(runner.sessionCount()) + " session(s) loaded");
+
+    ServiceReport service(runner);
+    runner.statusChanged = [&service] { service.status(); };
+    QObject::connect(&quitSignals, &QuitSignals::hangupRequested, [&] {
+        service.reloading();
+        runner.reload(file);
+        service.ready();
+    });
+    service.ready();
     QCoreApplication::exec();
-    std::cerr << "lintrel: stopped by signal " << received << std::endl;
+    service.stopping();
+    runner.statusChanged = nullptr;
+    err.line(LineStream::Info, "lintrel: stopped by signal " + std::to_string(received));
     return 0;
 }
 

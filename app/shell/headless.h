@@ -3,10 +3,12 @@
 // line each; message boxes go to standard error.
 #pragma once
 
+#include "config_file.h"
 #include "session_host.h"
 #include "session_workspace.h"
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -14,16 +16,51 @@
 
 namespace lintrel {
 
+// One output stream of the windowless mode.  A line is written whole:
+// after the local time when stamped; under the journal, after its syslog
+// priority ("<3>" for errors) and without a time of its own.
+class LineStream {
+public:
+    enum Priority { Error = 3, Warning = 4, Notice = 5, Info = 6 };
+    LineStream(std::ostream& out, bool timestamps) : m_out(out), m_timestamps(timestamps) {}
+    void setJournal(bool on) { m_journal = on; }
+    void line(Priority priority, const std::string& text);
+
+private:
+    std::ostream& m_out;
+    bool m_timestamps;
+    bool m_journal = false;
+};
+
 class HeadlessRunner : public SessionWorkspace, public SessionHost {
 public:
     HeadlessRunner(std::ostream& out, std::ostream& err, bool timestamps = false)
-        : m_out(out), m_err(err), m_timestamps(timestamps) {}
+        : m_out(out, timestamps), m_err(err, false) {}
     ~HeadlessRunner() override;
+
+    // Lines for the journal on standard output and standard error.
+    void setJournal(bool out, bool err);
 
     // Start-up: loads the file (the default file when empty), resets the
     // virtual ports when no other instance runs, activates the sessions
-    // saved as active.
-    void start(const std::string& file);
+    // saved as active.  Returns why the file was refused, empty when
+    // loaded.
+    std::string start(const std::string& file);
+
+    // Reads the file again.  Sessions whose section is as before keep
+    // running with their clients; a changed one is stopped and started
+    // anew, new ones start, removed ones stop, and sessions saved as
+    // active that are not (a failed start) are tried again.  The global
+    // options are replaced.  One line tells what changed.  A file that
+    // cannot be read or loaded changes nothing and gives an error line;
+    // false then.
+    bool reload(const std::string& file);
+
+    // "2 of 3 sessions active, 4 clients connected".
+    std::string summary();
+
+    // Called after a session's status changed.
+    std::function<void()> statusChanged;
 
     // SessionWorkspace
     std::size_t sessionCount() const override { return m_sessions.size(); }
@@ -42,24 +79,37 @@ private:
     struct Entry {
         std::unique_ptr<Session> session;
         std::array<std::string, 2> shown;   // the status texts last printed
+        std::size_t number = 0;             // 1-based, as the status lines name it
+        SectionForm form;                   // its section when it was loaded
     };
-    void report(Entry& e, std::size_t number);
+    void report(Entry& e);
+    void noteForms(const std::string& path);
+    void stop(Entry& e);
 
-    std::ostream& m_out;
-    std::ostream& m_err;
+    LineStream m_out;
+    LineStream m_err;
     std::vector<std::unique_ptr<Entry>> m_sessions;
+    SectionForm m_options;   // the global section but NumSessions, as loaded
     int m_state = kStateNormal;
-    bool m_timestamps;
 };
+
+// For each section of a new load: the index of the running session with
+// the same form, or -1 (it must be started).  The same position is
+// preferred, then the first unmatched one, so that reordering the file
+// does not restart sessions.
+std::vector<int> matchSessions(const std::vector<SectionForm>& running,
+                               const std::vector<SectionForm>& loaded);
 
 // Options of the windowless mode.
 struct HeadlessOptions {
     bool timestamps = true;   // each status line starts with the local time, ISO 8601 to the ms
 };
 
-// Runs the windowless mode until SIGINT or SIGTERM; the file is not
-// rewritten.  Needs a Qt application object.  Returns the exit code: 0
-// after a signal, 2 when a file named on the command line cannot be read.
+// Runs the windowless mode until SIGINT or SIGTERM; SIGHUP reloads the
+// file.  The file is not rewritten.  Under a service manager it reports
+// readiness, a status line and the watchdog.  Needs a Qt application
+// object.  Returns the exit code: 0 after a signal, 2 when a file named on
+// the command line cannot be read or loaded.
 int runHeadless(const std::string& file, const HeadlessOptions& options = {});
 
 // Why a configuration file named on the command line cannot be loaded;

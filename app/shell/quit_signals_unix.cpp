@@ -26,21 +26,37 @@ QuitSignals::QuitSignals(QObject* parent) : QObject(parent)
     m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, [this] {
         unsigned char b = 0;
-        while (::read(g_pipe[0], &b, 1) == 1)
-            emit quitRequested(b);
+        while (::read(g_pipe[0], &b, 1) == 1) {
+            if (b == SIGHUP)
+                emit hangupRequested();
+            else
+                emit quitRequested(b);
+        }
     });
+    handle(SIGINT);
+    handle(SIGTERM);
+}
+
+void QuitSignals::handle(int number)
+{
     struct sigaction sa = {};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(number, &sa, nullptr);
+}
+
+void QuitSignals::catchHangup()
+{
+    if (m_notifier)
+        handle(SIGHUP);
 }
 
 QuitSignals::~QuitSignals()
 {
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
+    std::signal(SIGHUP, SIG_DFL);
 }
 
 }  // namespace lintrel

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -15,13 +16,20 @@ namespace {
 std::mutex g_fileLock;
 
 // One line of the file: its text without the line end, and the line end as
-// it stood ("\r\n", "\n" or nothing for a last line without one).
+// it stood ("\r\n", "\n" or nothing for a last line without one).  lead
+// holds a byte-order mark before the first line's text.
 struct Line {
     std::string text;
     std::string end;
+    std::string lead;
 };
 
-std::vector<Line> readLines(const std::string& file)
+const char kUtf8Bom[] = "\xEF\xBB\xBF";
+
+// The files a ReadScope on this thread has parsed, by name.
+thread_local std::map<std::string, std::vector<Line>>* t_scope = nullptr;
+
+std::vector<Line> parseLines(const std::string& file)
 {
     std::vector<Line> lines;
     std::FILE* f = std::fopen(file.c_str(), "rb");
@@ -35,6 +43,11 @@ std::vector<Line> readLines(const std::string& file)
     std::fclose(f);
 
     std::size_t pos = 0;
+    std::string lead;
+    if (data.compare(0, 3, kUtf8Bom) == 0) {
+        lead = kUtf8Bom;
+        pos = 3;
+    }
     while (pos < data.size()) {
         const std::size_t nl = data.find('\n', pos);
         Line line;
@@ -51,7 +64,26 @@ std::vector<Line> readLines(const std::string& file)
         }
         lines.push_back(std::move(line));
     }
+    if (!lead.empty()) {
+        if (lines.empty())
+            lines.push_back({});
+        lines.front().lead = lead;
+    }
     return lines;
+}
+
+// The scope's copy of the file, parsed on first use.
+const std::vector<Line>& scopeLines(const std::string& file)
+{
+    auto it = t_scope->find(file);
+    if (it == t_scope->end())
+        it = t_scope->emplace(file, parseLines(file)).first;
+    return it->second;
+}
+
+std::vector<Line> readLines(const std::string& file)
+{
+    return t_scope ? scopeLines(file) : parseLines(file);
 }
 
 bool isSpace(char c)
@@ -81,6 +113,10 @@ bool sameName(const std::string& a, const std::string& b)
 // The section name of a header line "[name]", if the line is one.
 std::optional<std::string> sectionOf(const Line& line)
 {
+    // Most lines are keys: tell them apart before copying anything.
+    const std::size_t first = line.text.find_first_not_of(" \t");
+    if (first == std::string::npos || line.text[first] != '[')
+        return std::nullopt;
     const std::string t = trim(line.text);
     if (t.empty() || t.front() != '[')
         return std::nullopt;
@@ -138,11 +174,16 @@ std::optional<std::string> readValue(const std::string& section, const std::stri
     const std::string s = trim(section), k = trim(key);
     if (s.empty() || k.empty())
         return std::nullopt;
-    std::vector<Line> lines;
+    std::vector<Line> parsed;
+    const std::vector<Line>* kept = nullptr;
     {
         std::lock_guard<std::mutex> lock(g_fileLock);
-        lines = readLines(file);
+        if (t_scope)
+            kept = &scopeLines(file);
+        else
+            parsed = parseLines(file);
     }
+    const std::vector<Line>& lines = kept ? *kept : parsed;
     auto range = findSection(lines, s);
     if (!range)
         return std::nullopt;
@@ -158,7 +199,10 @@ bool writeAll(const std::string& file, const std::vector<Line>& lines)
     if (!f)
         return false;
     bool ok = true;
+    if (t_scope)
+        t_scope->erase(file);
     for (const Line& l : lines) {
+        ok = ok && std::fwrite(l.lead.data(), 1, l.lead.size(), f) == l.lead.size();
         ok = ok && std::fwrite(l.text.data(), 1, l.text.size(), f) == l.text.size();
         ok = ok && std::fwrite(l.end.data(), 1, l.end.size(), f) == l.end.size();
     }
@@ -171,6 +215,20 @@ bool hasLineBreak(const std::string& s)
 }
 
 }  // namespace
+
+ReadScope::ReadScope() : m_outermost(t_scope == nullptr)
+{
+    if (m_outermost)
+        t_scope = new std::map<std::string, std::vector<Line>>;
+}
+
+ReadScope::~ReadScope()
+{
+    if (m_outermost) {
+        delete t_scope;
+        t_scope = nullptr;
+    }
+}
 
 std::uint32_t getPrivateProfileString(const std::string& section, const std::string& key,
                                       const std::string& defaultValue, char* buffer,
@@ -225,8 +283,8 @@ bool writePrivateProfileString(const std::string& section, const std::string& ke
     if (!range) {
         if (!lines.empty() && lines.back().end.empty())
             lines.back().end = "\r\n";
-        lines.push_back({"[" + s + "]", "\r\n"});
-        lines.push_back({entry, "\r\n"});
+        lines.push_back({"[" + s + "]", "\r\n", {}});
+        lines.push_back({entry, "\r\n", {}});
         return writeAll(file, lines);
     }
     if (auto at = findKey(lines, *range, k)) {
@@ -240,7 +298,7 @@ bool writePrivateProfileString(const std::string& section, const std::string& ke
         --last;
     if (lines[last].end.empty())
         lines[last].end = "\r\n";
-    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(last + 1), Line{entry, "\r\n"});
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(last + 1), Line{entry, "\r\n", {}});
     return writeAll(file, lines);
 }
 

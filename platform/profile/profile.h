@@ -8,13 +8,30 @@
 // new section at the end of the file, with CR LF line ends; every other byte
 // of the file is kept. A file that does not exist reads as empty and is
 // created on the first write. A relative file name is taken relative to the
-// current directory.
+// current directory. A UTF-8 byte-order mark at the start of the file is no
+// part of the first line and stays in place when the file is rewritten.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 namespace profile {
+
+// Each call reads the whole file, so reading a file of many keys key by key
+// costs the square of its size.  While a ReadScope lives, reads on its
+// thread parse each file once and take later keys from that copy; a write
+// through these functions refreshes it.  Changes other processes make
+// meanwhile are not seen, so keep a scope to one load.
+class ReadScope {
+public:
+    ReadScope();
+    ~ReadScope();
+    ReadScope(const ReadScope&) = delete;
+    ReadScope& operator=(const ReadScope&) = delete;
+
+private:
+    bool m_outermost;
+};
 
 // Copies the value (or the default when the key or file is missing) into
 // buffer, at most size-1 characters plus a terminating NUL, and returns the

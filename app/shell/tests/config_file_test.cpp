@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -252,4 +253,108 @@ TEST_F(ConfigFile, ZeroSessionsGivesOneNewSession)
     ASSERT_EQ(runner.sessionCount(), 1u);
     EXPECT_EQ(runner.session(0).PortNumber.text, "1000");
     EXPECT_EQ(GlobalOptions.Password, "x");
+}
+
+// What is no configuration (a count that would take the machine, a text
+// in another encoding, binary data, a device) is refused with its reason,
+// and neither the sessions in memory nor the file change.
+TEST_F(ConfigFile, FilesThatAreNoConfigurationAreRefusedAndLeftAlone)
+{
+    writeFile(path, crlf({"[Lintrel]", "NumSessions=2", "PacketSize=512", "[Session1]", "PortNumber=4001"}));
+    ASSERT_EQ(getprofilesettings(runner, path), "");
+    ASSERT_EQ(runner.sessionCount(), 2u);
+    Session* first = &runner.session(0);
+
+    std::string utf16 = "\xFF\xFE";
+    for (const char c : crlf({"[Lintrel]", "NumSessions=1"}))
+        utf16 += std::string{c, '\0'};
+    std::string binary = "\x7F" "ELF\x02\x01\x01";
+    binary += std::string(64, '\0');
+    struct Case {
+        std::string name, data, reason;
+    };
+    const std::vector<Case> cases = {
+        {"many.qcf", crlf({"[Lintrel]", "NumSessions=100000"}), "asks for 100000 sessions; at most 256"},
+        {"digits.qcf", crlf({"[Lintrel]", "NumSessions=" + std::string(30, '9')}),
+         "asks for 999999999999... (30 digits) sessions"},
+        {"count.qcf", crlf({"[lintrel]", "numsessions = 0000257x"}), "asks for 257 sessions"},
+        {"utf16.qcf", utf16, "UTF-16 text"},
+        {"binary.qcf", binary, "not a text file (a zero byte at offset 7)"},
+        {"controls.qcf", std::string(100, '\x01') + "[Lintrel]\r\n", "not a text file (100 control bytes)"},
+        {"large.qcf", "[Lintrel]\r\n" + std::string(kMaxConfigBytes, ';'), "bytes long; a configuration file holds at most 4 MiB"},
+    };
+    for (const Case& c : cases) {
+        const std::string file = dir.file(c.name);
+        writeFile(file, c.data);
+        EXPECT_NE(getprofilesettings(runner, file).find(c.reason), std::string::npos) << c.name;
+        EXPECT_EQ(runner.sessionCount(), 2u) << c.name;
+        EXPECT_EQ(&runner.session(0), first) << c.name;
+        EXPECT_EQ(GlobalOptions.PacketSize, 512) << c.name;
+        EXPECT_NE(writeprofilesettings(runner, file), "") << c.name;
+        EXPECT_EQ(readFile(file), c.data) << c.name;
+    }
+    EXPECT_EQ(getprofilesettings(runner, "/dev/zero"), "it is not a regular file");
+
+    // The bound itself loads; an empty workspace gets its one session.
+    writeFile(path, crlf({"[Lintrel]", "NumSessions=256"}));
+    EXPECT_EQ(getprofilesettings(runner, path), "");
+    EXPECT_EQ(runner.sessionCount(), 256u);
+    runner.closeAllSessions();
+    EXPECT_NE(getprofilesettings(runner, dir.file("many.qcf")), "");
+    EXPECT_EQ(runner.sessionCount(), 1u);
+}
+
+TEST_F(ConfigFile, AByteOrderMarkDoesNotHideTheGlobalSection)
+{
+    writeFile(path, "\xEF\xBB\xBF" + crlf({"[Lintrel]", "NumSessions=2", "PacketSize=700", "Password=p"}));
+    ASSERT_EQ(getprofilesettings(runner, path), "");
+    EXPECT_EQ(runner.sessionCount(), 2u);
+    EXPECT_EQ(GlobalOptions.PacketSize, 700);
+    EXPECT_EQ(GlobalOptions.Password, "p");
+}
+
+// The forms are exactly what saving writes, key for key, so whatever key
+// saving learns, reload and --check know it too.
+TEST_F(ConfigFile, FormsAreWhatSavingWrites)
+{
+    writeFile(path, crlf({"[Lintrel]", "NumSessions=2", "PacketSize=300", "[Session1]", "Connector=7",
+                          "PortNumber=4001", "AutoActivate=1", "[Session2]", "TCPOption=1"}));
+    ASSERT_EQ(getprofilesettings(runner, path), "");
+    const std::string saved = dir.file("saved.qcf");
+    writeprofilesettings(runner, saved);
+    auto sectionText = [](const SectionForm& form, const std::string& name) {
+        std::string text = "[" + name + "]\r\n";
+        for (const auto& [key, value] : form)
+            text += key + "=" + value + "\r\n";
+        return text;
+    };
+    const std::string expected = sectionText(globalForm(runner), "Lintrel") +
+                                 sectionText(sessionForm(runner.session(0), 1, false), "Session1") +
+                                 sectionText(sessionForm(runner.session(1), 2, false), "Session2");
+    EXPECT_EQ(readFile(saved), expected);
+    const SectionForm first = sessionForm(runner.session(0), 1, true);
+    EXPECT_EQ(std::count(first.begin(), first.end(), std::pair<std::string, std::string>("AutoActivate", "1")), 1);
+    EXPECT_EQ(std::count(first.begin(), first.end(), std::pair<std::string, std::string>("Connector", "7")), 1);
+
+    // A key that saving keeps only where the file has it is in the form of
+    // that file, and only there.
+    writeFile(path, crlf({"[Lintrel]", "NumSessions=1", "[Session1]", "LowLatency=0"}));
+    ASSERT_EQ(getprofilesettings(runner, path), "");
+    const SectionForm kept = sessionForm(runner.session(0), 1, false, path);
+    EXPECT_EQ(kept.back(), (std::pair<std::string, std::string>("LowLatency", "0")));
+    EXPECT_NE(sessionForm(runner.session(0), 1, false).back().first, "LowLatency");
+}
+
+TEST(MatchSessions, UnchangedSectionsAreFoundWhereverTheyMoved)
+{
+    const SectionForm a{{"PortNumber", "1"}}, b{{"PortNumber", "2"}}, c{{"PortNumber", "3"}},
+        b2{{"PortNumber", "2"}, {"AutoActivate", "0"}};
+    using V = std::vector<int>;
+    EXPECT_EQ(matchSessions({a, b}, {a, b}), (V{0, 1}));
+    EXPECT_EQ(matchSessions({a, b}, {a, c}), (V{0, -1}));      // the second changed
+    EXPECT_EQ(matchSessions({a, b, c}, {c, a}), (V{2, 0}));    // reordered, one removed
+    EXPECT_EQ(matchSessions({a}, {a, b}), (V{0, -1}));         // one added
+    EXPECT_EQ(matchSessions({a, a}, {a, a, a}), (V{0, 1, -1})); // twins stay where they were
+    EXPECT_EQ(matchSessions({b}, {b2}), (V{-1}));              // a key more is a change
+    EXPECT_EQ(matchSessions({}, {}), V{});
 }

@@ -435,3 +435,32 @@ TEST_F(MainWindow, SessionWindowEditsReachTheSession)
     EXPECT_EQ(messages[0].title, "Error");
     EXPECT_EQ(s.PortNumber.text, "655356");
 }
+
+// A default file the reader refuses is named at start-up and survives the
+// exit save; File > Open of such a file keeps the sessions in the window.
+TEST_F(MainWindow, ARefusedFileIsNamedAndNeverOverwritten)
+{
+    const std::string defaults = home.file("default.qcf");
+    const std::string huge = "[Lintrel]\r\nNumSessions=100000\r\n";
+    writeFile(defaults, huge);
+    {
+        frmMain w;
+        w.Form_Load("");
+        w.showLoaded();
+        EXPECT_EQ(w.sessionCount(), 1u);
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].text.toStdString(),
+                  "Cannot use " + defaults + ": it asks for 100000 sessions; at most 256 can be loaded.");
+
+        const std::string binary = home.file("binary.qcf");
+        writeFile(binary, std::string("[Lintrel]\0\0\0", 12));
+        fileAnswer = QString::fromStdString(binary);
+        w.document(0)->session().PortNumber.text = "4321";
+        w.mnuFileOpen_Click();
+        ASSERT_EQ(messages.size(), 2u);
+        EXPECT_NE(messages[1].text.toStdString().find("not a text file"), std::string::npos);
+        EXPECT_EQ(w.session(0).PortNumber.text, "4321");
+        w.close();
+    }
+    EXPECT_EQ(readFile(defaults), huge);
+}

@@ -5,11 +5,13 @@
 #include "startup.h"
 
 #include "registry/desktop_mirror.h"
+#include "service/service.h"
 
 #include "pty_pair.h"
 #include "temp_dir.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -23,7 +25,11 @@
 #include <sstream>
 #include <thread>
 
+#include <csignal>
+
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -59,13 +65,13 @@ protected:
     }
     // The child gets this process's environment as it stands now (the
     // ports map included) and folders of its own.
-    void start(const QStringList& args)
+    void start(const QStringList& args, const QString& binary = LINTREL_BINARY)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("LINTREL_HOME", QString::fromStdString(home.path()));
         env.insert("LINTREL_PORT_DIR", QString::fromStdString(ports.path()));
         program.setProcessEnvironment(env);
-        program.start(LINTREL_BINARY, args);
+        program.start(binary, args);
         ASSERT_TRUE(program.waitForStarted(5000));
     }
     // Everything the program printed so far on standard output.
@@ -239,4 +245,245 @@ TEST_F(Headless, AStartFromTheRunOnceEntryUsesItUp)
                                           "Lintrel", "gone"),
               "gone");
     EXPECT_EQ(readFile(autostart), "");
+}
+
+namespace {
+
+// A server session on the device at COM3 and one on the virtual port COM9.
+std::string twoBridges(int devicePort, int virtualPort)
+{
+    std::ostringstream s;
+    s << "[Lintrel]\r\nNumSessions=2\r\n"
+      << "[Session1]\r\nConnector=3\r\nBaudRate=6\r\nDatabits=3\r\nLocalIP=127.0.0.1\r\nPortNumber=" << devicePort
+      << "\r\nTCPOption=1\r\nAutoActivate=1\r\n"
+      << "[Session2]\r\nConnector=9\r\nCreateVirtualPort=1\r\nLocalIP=127.0.0.1\r\nPortNumber=" << virtualPort
+      << "\r\nTCPOption=1\r\nAutoActivate=1\r\n";
+    return s.str();
+}
+
+int freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// The service manager's end of $NOTIFY_SOCKET.
+class NotifySocket {
+public:
+    explicit NotifySocket(const std::string& path) : path(path)
+    {
+        fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_un a = {};
+        a.sun_family = AF_UNIX;
+        path.copy(a.sun_path, sizeof a.sun_path - 1);
+        bound = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }
+    ~NotifySocket() { ::close(fd); }
+    // Every message so far, each followed by "|".
+    std::string& messages()
+    {
+        char buf[4096];
+        ssize_t n;
+        while ((n = ::recv(fd, buf, sizeof buf, 0)) > 0)
+            all += std::string(buf, std::size_t(n)) + "|";
+        return all;
+    }
+    std::string path;
+    std::string all;
+    int fd = -1;
+    bool bound = false;
+};
+
+}  // namespace
+
+// SIGHUP: the unchanged session keeps its client and its data, the
+// changed one moves to its new port.
+TEST_F(Headless, SighupReloadsKeepingUnchangedSessionsAndTheirClients)
+{
+    testsupport::PtyPair pty;
+    testsupport::PortsMap map;
+    map.map(3, pty.slavePath());
+    const int p1 = freePort(), p2 = freePort(), p3 = freePort();
+    const std::string file = home.file("service.qcf");
+    std::ofstream(file, std::ios::binary) << twoBridges(p1, p2);
+    start({"--headless", "--no-timestamps", QString::fromStdString(file)});
+    ASSERT_TRUE(pumpUntil([&] { return output().find("Session2: TCP/IP Status: Listening...") != std::string::npos; }))
+        << output();
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, quint16(p1));
+    ASSERT_TRUE(pumpUntil([&] { return output().find("Session1: TCP/IP Status: (1) Connected") != std::string::npos; }))
+        << output();
+
+    std::ofstream(file, std::ios::binary) << twoBridges(p1, p3);
+    ::kill(pid_t(program.processId()), SIGHUP);
+    ASSERT_TRUE(pumpUntil([&] { return output().find("Reload: ") != std::string::npos; })) << output();
+    EXPECT_NE(output().find("Reload: 1 session unchanged, 1 changed, 0 new, 0 removed; options unchanged\n"),
+              std::string::npos) << output();
+    EXPECT_EQ(output().find("Session1: TCP/IP Status: Closed"), std::string::npos) << output();
+
+    pty.send("still here");
+    std::string got;
+    pumpUntil([&] {
+        got += client.readAll().toStdString();
+        return got.size() >= 10;
+    });
+    EXPECT_EQ(got, "still here");
+    QTcpSocket moved;
+    moved.connectToHost(QHostAddress::LocalHost, quint16(p3));
+    EXPECT_TRUE(pumpUntil([&] { return moved.state() == QAbstractSocket::ConnectedState; })) << output();
+
+    program.terminate();
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_EQ(program.exitCode(), 0);
+}
+
+// A fake service manager: readiness once the sessions run, the status
+// line, the watchdog, reload and stop.
+TEST_F(Headless, ASystemdServiceReportsReadinessStatusAndWatchdog)
+{
+    if (!lt::service::supported())
+        GTEST_SKIP() << "built without libsystemd";
+    NotifySocket manager(home.file("notify"));
+    ASSERT_TRUE(manager.bound);
+    const int port = freePort();
+    const std::string file = home.file("service.qcf");
+    std::ofstream(file, std::ios::binary)
+        << "[Lintrel]\r\nNumSessions=1\r\n[Session1]\r\nConnector=9\r\nCreateVirtualPort=1\r\n"
+           "LocalIP=127.0.0.1\r\nTCPOption=1\r\nAutoActivate=1\r\nPortNumber="
+        << port << "\r\n";
+    ::setenv("NOTIFY_SOCKET", manager.path.c_str(), 1);
+    ::setenv("WATCHDOG_USEC", "300000", 1);
+    start({"--headless", QString::fromStdString(file)});
+    ::unsetenv("NOTIFY_SOCKET");
+    ::unsetenv("WATCHDOG_USEC");
+
+    ASSERT_TRUE(pumpUntil([&] { return manager.messages().find("READY=1") != std::string::npos; }))
+        << manager.messages();
+    EXPECT_NE(manager.messages().find("READY=1\nSTATUS=1 of 1 session active, 0 clients connected|"),
+              std::string::npos) << manager.messages();
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, quint16(port));
+    EXPECT_TRUE(pumpUntil([&] {
+        return manager.messages().find("STATUS=1 of 1 session active, 1 client connected|") != std::string::npos;
+    })) << manager.messages();
+    EXPECT_TRUE(pumpUntil([&] {
+        const std::string& m = manager.messages();
+        return m.find("WATCHDOG=1|") != m.rfind("WATCHDOG=1|");   // at least two
+    })) << manager.messages();
+
+    ::kill(pid_t(program.processId()), SIGHUP);
+    EXPECT_TRUE(pumpUntil([&] {
+        const std::string& m = manager.messages();
+        const std::size_t reloading = m.find("RELOADING=1\nMONOTONIC_USEC=");
+        return reloading != std::string::npos && m.find("READY=1", reloading) != std::string::npos;
+    })) << manager.messages();
+    program.terminate();
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_NE(manager.messages().find("STOPPING=1|"), std::string::npos) << manager.messages();
+}
+
+// Under journald: no time stamps, a priority on every line of the stream
+// that goes to the journal, errors at 3.
+TEST_F(Headless, LinesForTheJournalCarryTheirPriority)
+{
+    testsupport::PortsMap map;
+    map.map(3, home.file("no-such-device"));
+    const std::string file = home.file("service.qcf");
+    std::ofstream(file, std::ios::binary)
+        << "[Lintrel]\r\nNumSessions=2\r\n[Session1]\r\nConnector=3\r\nAutoActivate=1\r\nTCPOption=1\r\n"
+           "[Session2]\r\nConnector=9\r\nCreateVirtualPort=1\r\nAutoActivate=1\r\nTCPOption=1\r\n"
+           "LocalIP=127.0.0.1\r\nPortNumber="
+        << freePort() << "\r\n";
+    // systemd names the stream's device and inode; only standard output is
+    // the journal here.
+    start({"-c", "export JOURNAL_STREAM=$(stat -L -c %d:%i /proc/$$/fd/1); exec \"$0\" \"$@\"", LINTREL_BINARY,
+           "--headless", QString::fromStdString(file)},
+          "/bin/sh");
+    ASSERT_TRUE(pumpUntil([&] { return output().find("Session2: TCP/IP Status: Listening...") != std::string::npos; }))
+        << output();
+    EXPECT_EQ(output().rfind("<3>Session1: COM Status: Error - Port not available\n", 0), 0u) << output();
+    EXPECT_NE(output().find("<6>Session2: Virtual Port COM9 created\n"), std::string::npos) << output();
+    program.terminate();
+    ASSERT_TRUE(program.waitForFinished(10000));
+    const std::string e = program.readAllStandardError().toStdString();
+    EXPECT_EQ(e.rfind("lintrel: running ", 0), 0u) << e;   // not the journal: no prefix
+}
+
+// Files that are no configuration end the program at once with the reason
+// and are not touched.
+TEST_F(Headless, AFileThatIsNoConfigurationIsRefused)
+{
+    const std::string many = home.file("many.qcf");
+    std::ofstream(many, std::ios::binary) << "[Lintrel]\r\nNumSessions=100000\r\n";
+    const std::string before = readFile(many);
+    for (const std::string& file : {many, std::string("/dev/zero")}) {
+        start({"--headless", QString::fromStdString(file)});
+        ASSERT_TRUE(program.waitForFinished(10000)) << file;
+        EXPECT_EQ(program.exitCode(), 2) << file;
+        const std::string e = program.readAllStandardError().toStdString();
+        EXPECT_EQ(e.rfind("lintrel: cannot load " + file + ": it ", 0), 0u) << e;
+        EXPECT_EQ(program.readAllStandardOutput().toStdString(), "");
+    }
+    EXPECT_EQ(readFile(many), before);
+    EXPECT_FALSE(std::ifstream(home.file("default.qcf")).good());
+}
+
+// The largest file allowed still lets SIGTERM through soon.
+TEST_F(Headless, SigtermEndsItWhileManySessionsLoad)
+{
+    std::ostringstream text;
+    text << "[Lintrel]\r\nNumSessions=256\r\n";
+    for (int i = 1; i <= 256; ++i)
+        text << "[Session" << i << "]\r\nConnector=0\r\nBaudRate=6\r\nDatabits=3\r\nLocalIP=127.0.0.1\r\n"
+             << "IPAddress=\r\nPortNumber=" << 30000 + i << "\r\nTCPOption=1\r\nAutoActivate=0\r\n"
+             << "WaitForCr=0\r\nTimeoutValue=150\r\nAllowMultiConnect=1\r\n";
+    const std::string file = home.file("many.qcf");
+    std::ofstream(file, std::ios::binary) << text.str();
+    const auto begin = std::chrono::steady_clock::now();
+    start({"--headless", QString::fromStdString(file)});
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    program.terminate();
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
+}
+
+TEST_F(Headless, CheckPrintsEveryProblemAndWritesNothing)
+{
+    const std::string good = home.file("good.qcf");
+    std::ofstream(good, std::ios::binary)
+        << "[Lintrel]\r\nNumSessions=1\r\nPacketSize=512\r\n[Session1]\r\nConnector=9\r\nCreateVirtualPort=1\r\n"
+           "LocalIP=127.0.0.1\r\nPortNumber=7000\r\nTCPOption=1\r\nAutoActivate=1\r\n";
+    start({"--check", QString::fromStdString(good)});
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_EQ(output(), good + ": 1 session, no problems\n");
+
+    testsupport::PortsMap map;
+    map.map(4, home.file("gone"));
+    const std::string bad = home.file("bad.qcf");
+    std::ofstream(bad, std::ios::binary)
+        << "[Lintrel]\r\nNumSessions=2\r\nPacketSize=0\r\nPasword=x\r\n"
+           "[Session1]\r\nConnector=4\r\nPortNumber=7000\r\nTCPOption=1\r\nLocalIP=127.0.0.1\r\nBaudRate=13\r\n"
+           "[Session2]\r\nConnector=4\r\nPortNumber=7000\r\nTCPOption=1\r\nLocalIP=127.0.0.1\r\n";
+    const std::string before = readFile(bad);
+    out.clear();
+    start({"--check", QString::fromStdString(bad)});
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_EQ(program.exitCode(), 1);
+    const std::string text = output();
+    for (const std::string& line : {
+             bad + ":3: PacketSize=0 in [Lintrel] is read as 2000\n",
+             bad + ":4: unknown key Pasword in [Lintrel]\n",
+             bad + ":5: [Session1] COM4 is " + home.file("gone") + ", which does not exist\n",
+             bad + ":10: BaudRate=13 in [Session1] is read as 6\n",
+             bad + ":11: [Session2] and [Session1] both use COM4\n",
+             bad + ":11: [Session2] and [Session1] both listen on TCP port 7000\n",
+             bad + ":11: [Session2] COM4 is " + home.file("gone") + ", which does not exist\n",
+             bad + ": 7 problems\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << "in\n" << text;
+    EXPECT_EQ(readFile(bad), before);
+    EXPECT_EQ(QDir(QString::fromStdString(home.path())).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(),
+              2) << "nothing but the two files";
 }

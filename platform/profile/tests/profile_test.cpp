@@ -143,3 +143,40 @@ TEST_F(ProfileTest, MissingFileIsCreatedAndBadWritesFail)
         EXPECT_EQ(getPrivateProfileInt("Lintrel", "PacketSize", 0, fresh), 2000);
     }
 }
+
+// Editors on other systems start UTF-8 files with a byte-order mark: it
+// belongs to no line, and a rewrite keeps it.
+TEST_F(ProfileTest, AByteOrderMarkIsSkippedAndKept)
+{
+    writeFile(path, "\xEF\xBB\xBF[Lintrel]\r\nNumSessions=2\r\n");
+    EXPECT_EQ(getPrivateProfileInt("Lintrel", "NumSessions", 0, path), 2);
+    ASSERT_TRUE(writePrivateProfileString("Lintrel", "NumSessions", "3", path));
+    ASSERT_TRUE(writePrivateProfileString("Lintrel", "PacketSize", "10", path));
+    EXPECT_EQ(readFile(path), "\xEF\xBB\xBF[Lintrel]\r\nNumSessions=3\r\nPacketSize=10\r\n");
+
+    writeFile(path, "\xEF\xBB\xBF");   // nothing but the mark
+    EXPECT_EQ(getPrivateProfileString("Lintrel", "NumSessions", "none", path), "none");
+    ASSERT_TRUE(writePrivateProfileString("Lintrel", "NumSessions", "1", path));
+    EXPECT_EQ(readFile(path), "\xEF\xBB\xBF\r\n[Lintrel]\r\nNumSessions=1\r\n");
+}
+
+// Inside a scope a file is parsed once and changes made by others are not
+// seen; its own writes are.  Outside the scope every read looks again.
+TEST_F(ProfileTest, AReadScopeSeesItsOwnWritesAndEndsWithItself)
+{
+    writeFile(path, "[S]\r\nA=1\r\n");
+    {
+        ReadScope scope;
+        EXPECT_EQ(getPrivateProfileInt("S", "A", 0, path), 1);
+        {
+            ReadScope inner;   // nested: the outer one keeps the copy
+        }
+        writeFile(path, "[S]\r\nA=2\r\n");   // behind the scope's back: not seen
+        EXPECT_EQ(getPrivateProfileInt("S", "A", 0, path), 1);
+        ASSERT_TRUE(writePrivateProfileString("S", "B", "3", path));
+        EXPECT_EQ(getPrivateProfileInt("S", "B", 0, path), 3);
+        EXPECT_EQ(readFile(path), "[S]\r\nA=1\r\nB=3\r\n");
+    }
+    writeFile(path, "[S]\r\nA=4\r\n");
+    EXPECT_EQ(getPrivateProfileInt("S", "A", 0, path), 4);
+}
