@@ -141,6 +141,21 @@ public:
         return true;
     }
     void drainOutput() override { waitOutBelow(1, kDrainMs, true); }
+    void setBreak(bool on) override
+    {
+        if (on) {
+            drainOutput();
+            serial::SetCommBreak(m_port);
+        } else {
+            serial::ClearCommBreak(m_port);
+        }
+    }
+    void pause(std::uint32_t ms) override
+    {
+        const std::uint32_t deadline = win::tickCount() + ms;
+        for (std::uint32_t now = win::tickCount(); !aborted() && !win::tickReached(now, deadline); now = win::tickCount())
+            win::sleepMs(std::min(kReadSliceMs, deadline - now));
+    }
     void discardInput() override
     {
         m_next = m_have = 0;
