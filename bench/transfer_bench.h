@@ -10,11 +10,14 @@
 #include <QProcess>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 #include <sys/prctl.h>
 
 namespace bench {
@@ -85,6 +88,57 @@ inline double seconds(Clock::time_point since) { return std::chrono::duration<do
 inline void report(const char* what, double s, bool ok, std::size_t bytes)
 {
     std::printf("%-34s %8.2f s  %8.1f KB/s  %s\n", what, s, bytes / 1024.0 / s, ok ? "ok" : "FAILED");
+}
+
+// Several runs of one measurement, summed up by their median: the machine
+// is shared, and single runs stray both ways (another program's load slows
+// one, a lucky placement of the two ends on one processor speeds another).
+class Runs {
+public:
+    void add(double s, bool ok)
+    {
+        if (ok)
+            m_times.push_back(s);
+        else
+            m_failed = true;
+    }
+    double seconds() const
+    {
+        std::vector<double> t = m_times;
+        std::sort(t.begin(), t.end());
+        return t.empty() ? 0 : t.size() % 2 ? t[t.size() / 2] : (t[t.size() / 2 - 1] + t[t.size() / 2]) / 2;
+    }
+    bool ok() const { return !m_failed && !m_times.empty(); }
+
+private:
+    std::vector<double> m_times;
+    bool m_failed = false;
+};
+
+// One line of the ratio table: our side against the reference's own time
+// on the same line.
+struct Ratio {
+    Ratio(std::string p, std::string d, std::string r) : protocol(std::move(p)), direction(std::move(d)), reference(std::move(r)) {}
+    std::string protocol, direction, reference;
+    Runs ours, theirs;
+};
+
+// The table README carries. Our time over the reference's; the goal is at
+// most limit.
+inline void printRatios(const std::vector<Ratio>& rows, double limit = 1.5)
+{
+    std::printf("\n| Protocol | Direction | Ours (s) | Reference | Reference (s) | Ratio |\n");
+    std::printf("|---|---|---:|---|---:|---:|\n");
+    for (const Ratio& r : rows) {
+        if (!r.ours.ok() || !r.theirs.ok()) {
+            std::printf("| %s | %s | %s | %s | %s | - |\n", r.protocol.c_str(), r.direction.c_str(),
+                        r.ours.ok() ? "" : "failed", r.reference.c_str(), r.theirs.ok() ? "" : "failed");
+            continue;
+        }
+        const double ratio = r.ours.seconds() / r.theirs.seconds();
+        std::printf("| %s | %s | %.2f | %s | %.2f | %.2f%s |\n", r.protocol.c_str(), r.direction.c_str(),
+                    r.ours.seconds(), r.reference.c_str(), r.theirs.seconds(), ratio, ratio > limit ? " (over)" : "");
+    }
 }
 
 }  // namespace bench

@@ -1,9 +1,12 @@
 #include "command_ui.h"
 
+#include "modem_widgets.h"
 #include "qelcomm_terminal.h"
+#include "terminal_types.h"
 #include "terminal_view.h"
 #include "transfer_engine.h"
 
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDialog>
@@ -18,6 +21,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTabWidget>
+#include <QVBoxLayout>
 
 #include <functional>
 
@@ -63,6 +68,22 @@ QSpinBox* spin(int low, int high, int value)
     s->setValue(value);
     return s;
 }
+
+// A box of choices whose item data are the values, the current one chosen.
+QComboBox* choices(const char* objectName, std::initializer_list<std::pair<const char*, int>> items, int current)
+{
+    auto* box = new QComboBox;
+    box->setObjectName(objectName);
+    for (const auto& [text, value] : items)
+        box->addItem(text, value);
+    box->setCurrentIndex(std::max(0, box->findData(current)));
+    return box;
+}
+
+namespace term = qelcomm::terminal;
+
+// The largest scroll-back offered; each row costs two bytes a column.
+constexpr int kMaxScrollRows = 10000;
 
 }  // namespace
 
@@ -154,13 +175,41 @@ void CommandDialogs::properties(CQelComm& c)
 {
     QDialog dialog(m_parent);
     dialog.setWindowTitle("Properties");
-    auto* form = new QFormLayout(&dialog);
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* tabs = new QTabWidget;
+    layout->addWidget(tabs);
+    auto page = [tabs](const char* title) {
+        auto* w = new QWidget;
+        tabs->addTab(w, title);
+        return new QFormLayout(w);
+    };
+
+    // The line, and dialing: Connect dials the number through the modem.
+    QFormLayout* line = page("Connection");
     QSpinBox* port = spin(1, 255, c.CommPort());
+    port->setObjectName("port");
     auto* settings = new QLineEdit(QString::fromStdString(c.Settings()));
+    settings->setObjectName("settings");
     auto* handshaking = new QComboBox;
     for (const char* h : {"None", "XOn/XOff", "RTS/CTS", "RTS/CTS and XOn/XOff"})
         handshaking->addItem(h);
     handshaking->setCurrentIndex(std::clamp(c.Handshaking(), 0, 3));
+    QComboBox* protocol = protocolBox(get(c, M::XferProtocol).toInt32().value_or(5));
+    auto* phone = new QLineEdit(QString::fromStdString(get(c, M::ProjectPhoneNumber).toString()));
+    phone->setObjectName("phone");
+    phone->setPlaceholderText("none: Connect opens the port");
+    auto* modem = new QComboBox;
+    modem->setObjectName("modem");
+    FillComboWithModemNames(c.Window(), modem);
+    line->addRow("Port (COM number):", port);
+    line->addRow("Settings:", settings);
+    line->addRow("Handshaking:", handshaking);
+    line->addRow("Transfer protocol:", protocol);
+    line->addRow("Phone number:", phone);
+    line->addRow("Modem:", modem);
+
+    // The terminal.
+    QFormLayout* screen = page("Terminal");
     auto* emulation = new QComboBox;
     for (const char* e : {"TTY", "ANSI", "VT52", "VT100"})
         emulation->addItem(e);
@@ -169,18 +218,63 @@ void CommandDialogs::properties(CQelComm& c)
     QSpinBox* columns = spin(1, 255, get(c, M::Columns).toInt32().value_or(80));
     QSpinBox* fore = spin(0, 15, get(c, M::ForeColor).toInt32().value_or(7));
     QSpinBox* back = spin(0, 15, get(c, M::BackColor).toInt32().value_or(0));
-    QComboBox* protocol = protocolBox(get(c, M::XferProtocol).toInt32().value_or(5));
-    form->addRow("Port (COM number):", port);
-    form->addRow("Settings:", settings);
-    form->addRow("Handshaking:", handshaking);
-    form->addRow("Emulation:", emulation);
-    form->addRow("Rows:", rows);
-    form->addRow("Columns:", columns);
-    form->addRow("Text colour (0-15):", fore);
-    form->addRow("Background colour (0-15):", back);
-    form->addRow("Transfer protocol:", protocol);
+    QComboBox* endOfLine = choices("endOfLine",
+                                   {{"Next line", term::EndOfLineMode_NextLine},
+                                    {"Do nothing", term::EndOfLineMode_DoNothing},
+                                    {"Wrap line", term::EndOfLineMode_WrapLine},
+                                    {"Wrap screen", term::EndOfLineMode_WrapScreen}},
+                                   get(c, M::EndOfLineMode).toInt32().value_or(0));
+    QComboBox* backspace = choices("backspace",
+                                   {{"Destructive", term::BackSpace_Destructive},
+                                    {"Non-destructive", term::BackSpace_NonDestructive}},
+                                   get(c, M::BackSpace).toInt32().value_or(term::BackSpace_NonDestructive));
+    auto* echo = new QCheckBox("Show typed keys on the screen");
+    echo->setObjectName("echo");
+    echo->setChecked(get(c, M::Echo).toBool());
+    QComboBox* colorFilter = choices("colorFilter",
+                                     {{"Full colour", term::ColorFilter_Full},
+                                      {"Gray", term::ColorFilter_Gray},
+                                      {"Black and white", term::ColorFilter_BW}},
+                                     get(c, M::ColorFilter).toInt32().value_or(0));
+    QSpinBox* scrollRows = spin(0, kMaxScrollRows, get(c, M::ScrollRows).toInt32().value_or(0));
+    scrollRows->setObjectName("scrollRows");
+    screen->addRow("Emulation:", emulation);
+    screen->addRow("Rows:", rows);
+    screen->addRow("Columns:", columns);
+    screen->addRow("Text colour (0-15):", fore);
+    screen->addRow("Background colour (0-15):", back);
+    screen->addRow("Colours:", colorFilter);
+    screen->addRow("End of line:", endOfLine);
+    screen->addRow("Backspace:", backspace);
+    screen->addRow("Local echo:", echo);
+    screen->addRow("Scroll-back rows:", scrollRows);
+
+    // Capture: what the terminal receives goes on into a file as well.
+    QFormLayout* capturing = page("Capture");
+    const QString captureNow = QString::fromStdString(get(c, M::CaptureFilename).toString());
+    auto* capture = new QLineEdit(captureNow);
+    capture->setObjectName("capture");
+    capture->setPlaceholderText("none");
+    auto* browse = new QPushButton("Browse...");
+    QObject::connect(browse, &QPushButton::clicked, &dialog, [&dialog, capture] {
+        const QString f = QFileDialog::getSaveFileName(&dialog, "Capture File", capture->text(), {}, nullptr,
+                                                       QFileDialog::DontConfirmOverwrite);
+        if (!f.isEmpty())
+            capture->setText(f);
+    });
+    auto* captureRow = new QHBoxLayout;
+    captureRow->addWidget(capture);
+    captureRow->addWidget(browse);
+    QComboBox* captureMode = choices("captureMode",
+                                     {{"Text as shown, without escape sequences", term::Capture_Standard},
+                                      {"Every byte received", term::Capture_Binary},
+                                      {"Rows as they leave the screen", term::Capture_Visible}},
+                                     get(c, M::CaptureMode).toInt32().value_or(0));
+    capturing->addRow("File (appended to):", captureRow);
+    capturing->addRow("What:", captureMode);
+
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
-    form->addRow(buttons);
+    layout->addWidget(buttons);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     if (dialog.exec() != QDialog::Accepted)
@@ -205,6 +299,26 @@ void CommandDialogs::properties(CQelComm& c)
     t.put(M::ForeColor, Variant(std::int32_t(fore->value())));
     t.put(M::BackColor, Variant(std::int32_t(back->value())));
     t.put(M::XferProtocol, Variant(std::int32_t(protocol->currentData().toInt())));
+
+    t.put(M::ProjectPhoneNumber, Variant(phone->text().trimmed().toStdString()));
+    if (modem->currentIndex() >= 0 && modem->currentData().toInt() != get(c, M::ModemIndex).toInt32().value_or(0))
+        t.put(M::ModemIndex, Variant(std::int32_t(modem->currentData().toInt())));
+
+    t.put(M::EndOfLineMode, Variant(std::int32_t(endOfLine->currentData().toInt())));
+    t.put(M::BackSpace, Variant(std::int32_t(backspace->currentData().toInt())));
+    t.put(M::Echo, Variant::fromBool(echo->isChecked()));
+    t.put(M::ColorFilter, Variant(std::int32_t(colorFilter->currentData().toInt())));
+    // A new size empties the scroll-back: only a change is applied.
+    if (scrollRows->value() != get(c, M::ScrollRows).toInt32().value_or(0))
+        t.put(M::ScrollRows, Variant(std::int32_t(scrollRows->value())));
+
+    // The mode first: a capture file opened next writes in it.
+    t.put(M::CaptureMode, Variant(std::int32_t(captureMode->currentData().toInt())));
+    if (capture->text() != captureNow) {
+        t.put(M::CaptureFilename, Variant(capture->text().toStdString()));
+        if (!capture->text().isEmpty() && !QFileInfo(capture->text()).isFile())
+            QMessageBox::warning(m_parent, "Properties", "The capture file " + capture->text() + " cannot be written.");
+    }
     statusChanged(c);
 }
 

@@ -6,7 +6,9 @@
 #include "qelcomm_modem.h"
 
 #include <QFile>
+#include <QTimer>
 
+#include <csignal>
 #include <iostream>
 
 namespace qelterm {
@@ -14,6 +16,51 @@ namespace {
 
 using lt::automation::Variant;
 namespace M = qelcomm::control::MemberId;
+
+volatile std::sig_atomic_t g_interrupted = 0;
+void onInterrupt(int) { g_interrupted = 1; }
+
+// Ctrl-C while the modem is waited for: a dial in progress hangs up and so
+// ends as canceled; the initialisation's wait for OK is ended. The modem
+// waits run the thread's events, so a timer looks at the flag meanwhile.
+class Interrupt {
+public:
+    explicit Interrupt(qelcomm::control::CQelComm& c) : m_c(c)
+    {
+        g_interrupted = 0;
+        std::signal(SIGINT, onInterrupt);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { look(); });
+        m_timer.start(50);
+    }
+    ~Interrupt() { std::signal(SIGINT, SIG_DFL); }
+    bool happened() const { return g_interrupted != 0; }
+    void setDialing(bool on) { m_dialing = on; }
+
+private:
+    void look()
+    {
+        if (!g_interrupted || m_acted)
+            return;
+        m_acted = true;
+        if (m_dialing) {
+            Variant ignored;
+            m_c.Dispatch().get(M::HangUp, ignored);
+        } else {
+            ::SetShutDown(m_c.Window(), 1);
+        }
+    }
+
+    qelcomm::control::CQelComm& m_c;
+    QTimer m_timer;
+    bool m_dialing = false;
+    bool m_acted = false;
+};
+
+int canceled()
+{
+    std::cout << qelcomm::control::DialResultText(Dial_Canceled) << std::endl;
+    return Dial_Canceled;
+}
 
 int dialOn(qelcomm::control::CQelComm& c, const Options& o)
 {
@@ -38,12 +85,21 @@ int dialOn(qelcomm::control::CQelComm& c, const Options& o)
         std::cerr << "qelterm: cannot open " << o.port << "\n";
         return kDialPortFailed;
     }
+    Interrupt interrupt(c);
     Variant ready;
-    if (t.get(M::InitModem, ready).failed() || !ready.toBool()) {
+    const bool initialised = !t.get(M::InitModem, ready).failed() && ready.toBool();
+    if (interrupt.happened()) {
+        ::SetShutDown(c.Window(), 0);
+        return canceled();
+    }
+    if (!initialised) {
         std::cout << "Modem did not answer" << std::endl;
         return kDialInitFailed;
     }
-    if (const auto e = t.put(M::Dial, Variant(o.number)); e.failed()) {
+    interrupt.setDialing(true);
+    const auto e = t.put(M::Dial, Variant(o.number));
+    interrupt.setDialing(false);
+    if (e.failed()) {
         std::cerr << "qelterm: " << e.description << "\n";
         return kDialUnexpected;
     }

@@ -48,6 +48,7 @@ void ReadProject(CQelComm& c, const std::string& file)
     const int port = getPrivateProfileInt(kProjectSection, "Port", kDefaultProjectPort, file);
     const int protocol = getPrivateProfileInt(kProjectSection, "Protocol", kDefaultProjectProtocol, file);
     const std::string phone = getPrivateProfileString(kProjectSection, "PhoneNumber", "", file, kProjectValueSize);
+    const int modem = getPrivateProfileInt(kProjectSection, "Modem", -1, file);
     // Each assignment has its usual effect; a malformed settings string or
     // an out-of-range port is refused by its property and changes nothing.
     put(c, M::ProjectFilename, Variant(file));
@@ -55,6 +56,10 @@ void ReadProject(CQelComm& c, const std::string& file)
     put(c, M::CommPort, Variant(std::int32_t(port)));
     put(c, M::XferProtocol, Variant(std::int32_t(protocol)));
     put(c, M::ProjectPhoneNumber, Variant(phone));
+    // Files written before the modem was kept have no such key: the modem
+    // stays as it is.
+    if (modem >= 0)
+        put(c, M::ModemIndex, Variant(std::int32_t(modem)));
 }
 
 bool WriteProject(CQelComm& c, const std::string& file)
@@ -67,6 +72,9 @@ bool WriteProject(CQelComm& c, const std::string& file)
     ok = writePrivateProfileString(kProjectSection, "Port", std::to_string(c.CommPort()), file) && ok;
     ok = writePrivateProfileString(kProjectSection, "Protocol",
                                    std::to_string(get(c, M::XferProtocol).toInt32().value_or(0)), file) &&
+         ok;
+    ok = writePrivateProfileString(kProjectSection, "Modem", std::to_string(get(c, M::ModemIndex).toInt32().value_or(0)),
+                                   file) &&
          ok;
     return ok;
 }

@@ -6,7 +6,8 @@
 // installs, so the control itself stays free of Qt Widgets.
 //
 // Project files (".sco") are INI files with one section "Comm" holding the
-// keys Settings, Port, Protocol and PhoneNumber.
+// keys Settings, Port, Protocol and PhoneNumber, and Modem (the entry of the
+// modem list that dials; a file without it leaves the modem as it is).
 #pragma once
 
 #include "qel_comm.h"
@@ -80,7 +81,8 @@ QELCOMM_CONTROL_API CommandUi* GetCommandUi();
 QELCOMM_CONTROL_API ErrorInfo RunCommand(CQelComm& c, std::int32_t command);
 
 // Reads a project file into the control: ProjectFilename, then Settings,
-// CommPort, XferProtocol and ProjectPhoneNumber through the properties.
+// CommPort, XferProtocol, ProjectPhoneNumber and (when present) ModemIndex
+// through the properties.
 QELCOMM_CONTROL_API void ReadProject(CQelComm& c, const std::string& file);
 // Writes the control's project keys; false when the file cannot be written.
 QELCOMM_CONTROL_API bool WriteProject(CQelComm& c, const std::string& file);

@@ -35,6 +35,18 @@ void sendCarriageReturn(QcHandle object)
 
 bool carrier(QcHandle object) { return ::GetCarrier(object) != 0; }
 
+// Sends a modem command and waits for its OK. A command left empty (a
+// null-modem cable has none) is not sent, and nothing will answer it: it
+// succeeds at once.
+std::int32_t commandAndOk(QcHandle object, modem::ModemField which)
+{
+    const std::string text = command(object, which);
+    if (text.empty())
+        return isObject(object) ? 1 : 0;
+    ::OutputModem(object, text.c_str());
+    return ::WaitForOk(object);
+}
+
 // Drops DTR for a moment and restores it as it was set.
 void pulseDtr(QcHandle object)
 {
@@ -78,12 +90,15 @@ QELCOMM_API std::int32_t Dial(QcHandle object, const char* number)
         return 0;
     if (!number)
         number = "";
+    const bool pulse = d->dialMode == Dial_Pulse;
+    const std::string prefix = command(object, pulse ? Field_DialPulse : Field_DialTone);
+    // No dial command: no modem (a null-modem cable), nothing to dial, and
+    // the line is connected as it is.
+    if (prefix.empty())
+        return Dial_Connected;
     ::ClearInputBuffer(object);
     ::ClearOutputBuffer(object);
-
-    d = resolve(object);
-    const bool pulse = d && d->dialMode == Dial_Pulse;
-    ::OutputModem(object, command(object, pulse ? Field_DialPulse : Field_DialTone).c_str());
+    ::OutputModem(object, prefix.c_str());
     ::Output(object, number, std::int32_t(std::strlen(number)));
     sendCarriageReturn(object);
     if (!(d = resolve(object)))
@@ -136,10 +151,8 @@ QELCOMM_API std::int32_t HangUp(QcHandle object)
     }
     if (carrier(object)) {
         pulseDtr(object);
-        if (isObject(object) && carrier(object)) {
-            ::OutputModem(object, command(object, Field_HangUp).c_str());
-            return WaitForOk(object);
-        }
+        if (isObject(object) && carrier(object) && !command(object, Field_HangUp).empty())
+            return commandAndOk(object, Field_HangUp);
     }
     return carrier(object) ? 0 : 1;
 }
@@ -149,8 +162,7 @@ QELCOMM_API std::int32_t InitModem(QcHandle object)
     if (!isObject(object))
         return 0;
     HangUp(object);
-    ::OutputModem(object, command(object, Field_Init).c_str());
-    return WaitForOk(object);
+    return commandAndOk(object, Field_Init);
 }
 
 QELCOMM_API std::int32_t InitModemForAnswer(QcHandle object)
@@ -158,11 +170,9 @@ QELCOMM_API std::int32_t InitModemForAnswer(QcHandle object)
     if (!isObject(object))
         return 0;
     HangUp(object);
-    ::OutputModem(object, command(object, Field_Init).c_str());
-    if (!WaitForOk(object))
+    if (!commandAndOk(object, Field_Init))
         return 0;
-    ::OutputModem(object, command(object, Field_Answer).c_str());
-    return WaitForOk(object);
+    return commandAndOk(object, Field_Answer);
 }
 
 QELCOMM_API std::int32_t CheckModem(QcHandle object)

@@ -73,6 +73,10 @@ public:
     virtual std::unique_ptr<FileSink> createSink(const std::string& path) = 0;
     // The line's speed in bits per second, 0 when unknown.
     virtual std::uint32_t lineBaud() { return 0; }
+    // A break condition on the line, from on until off, after what was
+    // written so far; and a wait that holds the line as it is.
+    virtual void setBreak(bool) {}
+    virtual void pause(std::uint32_t) {}
     // An existing file opened to append to, with its length; null when
     // there is none to resume.
     virtual std::unique_ptr<FileSink> appendSink(const std::string&, std::uint64_t& length)

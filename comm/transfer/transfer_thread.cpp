@@ -22,6 +22,13 @@ constexpr std::uint32_t kDrainMs = 10000;
 constexpr std::uint32_t kBlockWriteWaitMs = 10000;
 constexpr std::uint32_t kCancelQuietMs = 2000;
 constexpr std::uint32_t kReadSliceMs = 50;
+// Each report waits for the object's thread. On a line that moves a block
+// in well under a millisecond (a pseudo-terminal) one report per block
+// would cost more than the block, so progress goes out at most this often,
+// and the abort flag is asked of the object no more often either; the
+// thread's own abort flag is looked at every time. A line slower than about
+// a block per interval sees every block reported.
+constexpr std::uint32_t kReportEveryMs = 10;
 
 class LocalFile : public FileSource, public FileSink {
 public:
@@ -61,14 +68,12 @@ public:
     explicit PortHost(std::shared_ptr<ThreadShared> shared) : m_shared(std::move(shared)) {}
 
     // One callback on the object's thread. After it, the object may be gone.
+    // A progress report held back goes first, so reports keep their order
+    // and a file's last position is known before its end.
     std::intptr_t call(int code, std::intptr_t argument = 0)
     {
-        if (m_gone)
-            return 0;
-        const std::intptr_t r = win::sendMessage(m_shared->callbackWindow, kCallbackMessage, win::WParam(code), argument);
-        if (!win::isWindow(m_shared->callbackWindow))
-            m_gone = true;
-        return r;
+        flushProgress();
+        return send(code, argument);
     }
     bool gone() const { return m_gone; }
     bool aborted() const { return m_gone || m_shared->abort; }
@@ -108,6 +113,8 @@ public:
             }
             if (last)
                 return -1;
+            // The line is quiet: the progress held back is shown now.
+            flushProgress();
         }
     }
 
@@ -149,16 +156,45 @@ public:
         return true;
     }
     void drainOutput() override { waitOutBelow(1, kDrainMs, true); }
+    void setBreak(bool on) override
+    {
+        if (on) {
+            drainOutput();
+            serial::SetCommBreak(m_port);
+        } else {
+            serial::ClearCommBreak(m_port);
+        }
+    }
+    void pause(std::uint32_t ms) override
+    {
+        const std::uint32_t deadline = win::tickCount() + ms;
+        for (std::uint32_t now = win::tickCount(); !aborted() && !win::tickReached(now, deadline); now = win::tickCount())
+            win::sleepMs(std::min(kReadSliceMs, deadline - now));
+    }
     void discardInput() override
     {
         m_next = m_have = 0;
         serial::PurgeComm(m_port, serial::PURGE_RXCLEAR);
     }
 
-    bool abortRequested() override { return call(Cb_AbortRequested) != 0 || aborted(); }
+    bool abortRequested() override
+    {
+        if (aborted())
+            return true;
+        const std::uint32_t now = win::tickCount();
+        if (m_asked && !win::tickReached(now, m_lastAsk + kReportEveryMs))
+            return false;
+        m_asked = true;
+        m_lastAsk = now;
+        return call(Cb_AbortRequested) != 0 || aborted();
+    }
     void cancelTransfer() override { m_shared->abort = true; }
     void message(std::string_view text) override
     {
+        // Clearing a message that is clear already changes nothing.
+        if (text.empty() && m_messageClear)
+            return;
+        m_messageClear = text.empty();
         const std::string s(text);
         call(Cb_Message, std::intptr_t(s.c_str()));
     }
@@ -166,13 +202,20 @@ public:
     {
         PrepareRequest r{names};
         call(Cb_Prepare, std::intptr_t(&r));
+        m_messageClear = false;   // the engine may have said it renamed the file
         names = m_gone ? FileNames{} : r.names;
     }
     void fileSize(std::uint64_t size) override { call(Cb_FileSize, std::intptr_t(size)); }
     void progress(std::uint64_t bytes, std::uint32_t blockSize) override
     {
-        const std::uint64_t p[2] = {bytes, blockSize};
-        call(Cb_Progress, std::intptr_t(p));
+        m_pending[0] = bytes;
+        m_pending[1] = blockSize;
+        m_progressPending = true;
+        // A new position (blockSize 0: a file resumed or sent again from
+        // elsewhere) is reported at once, like the first block.
+        const std::uint32_t now = win::tickCount();
+        if (blockSize == 0 || !m_reported || win::tickReached(now, m_lastReport + kReportEveryMs))
+            flushProgress();
     }
     void fileEnded(bool ok) override
     {
@@ -237,6 +280,25 @@ public:
     }
 
 private:
+    std::intptr_t send(int code, std::intptr_t argument)
+    {
+        if (m_gone)
+            return 0;
+        const std::intptr_t r = win::sendMessage(m_shared->callbackWindow, kCallbackMessage, win::WParam(code), argument);
+        if (!win::isWindow(m_shared->callbackWindow))
+            m_gone = true;
+        return r;
+    }
+    void flushProgress()
+    {
+        if (!m_progressPending)
+            return;
+        m_progressPending = false;
+        m_reported = true;
+        m_lastReport = win::tickCount();
+        send(Cb_Progress, std::intptr_t(m_pending));
+    }
+
     std::shared_ptr<ThreadShared> m_shared;
     // The file createSink made for the current file, if it made a new one.
     struct {
@@ -249,6 +311,14 @@ private:
     std::array<std::uint8_t, 4096> m_buffer{};
     std::size_t m_have = 0;
     std::size_t m_next = 0;
+    // Reports.
+    std::uint64_t m_pending[2] = {0, 0};
+    bool m_progressPending = false;
+    bool m_reported = false;
+    std::uint32_t m_lastReport = 0;
+    bool m_asked = false;
+    std::uint32_t m_lastAsk = 0;
+    bool m_messageClear = true;
 };
 
 void runTransfer(std::shared_ptr<ThreadShared> shared)

@@ -60,6 +60,22 @@ Task XyModem::waitForStart()
     }
 }
 
+// What arrived before the file was ready is stale and read away, except a
+// start character at its end: a receiver started before us asks once and
+// then waits seconds (rx ten) before it asks again. The character, or -1.
+Task XyModem::waitingStart()
+{
+    int last = -1;
+    for (int i = 0; i < kStaleBytes; ++i) {
+        const int b = co_await readByte(0);
+        if (b < 0)
+            break;
+        last = b;
+    }
+    m_host.discardInput();
+    co_return last == NAK || last == WantCrc || last == WantStreaming ? last : -1;
+}
+
 // 0 when the block was acknowledged (or streamed), 1 when it failed.
 Task XyModem::sendBlock(const std::uint8_t* data, std::size_t size, std::uint8_t number)
 {
@@ -153,8 +169,9 @@ Task XyModem::sender()
         m_host.prepare(names, true);
         if (names.source.empty())
             break;
-        m_host.discardInput();
-        int start = co_await waitForStart();
+        int start = co_await waitingStart();
+        if (start < 0)
+            start = co_await waitForStart();
         if (start < 0)
             break;
         m_host.clearFields();

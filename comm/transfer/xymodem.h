@@ -42,6 +42,8 @@ inline constexpr int kDuplicatesAllowed = 11;
 // before the next block goes, and how many stray bytes are read at most.
 inline constexpr std::uint32_t kSettleQuietMs = 500;
 inline constexpr int kSettleBytes = 64;
+// What waited on the line before a file: read away, at most this much.
+inline constexpr int kStaleBytes = 4096;
 
 class XyModem : public ByteMachine {
 public:
@@ -55,6 +57,7 @@ protected:
 private:
     Task sender();
     Task waitForStart();
+    Task waitingStart();
     Task sendBlock(const std::uint8_t* data, std::size_t size, std::uint8_t number);
     Task sendEot();
     Task settleAfterResend();

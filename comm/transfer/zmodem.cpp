@@ -407,14 +407,21 @@ Task ZModem::sendFile(const std::string& source, const std::string& destination)
         }
         sendBinary(ZFILE, Header{});
         m_out.subpacket(info.data(), info.size(), ZCRCW);
-        const int type = co_await readHeader();
-        if (type == ZRINIT) {
-            // The receiver missed it: let the line go quiet, then again.
-            while (co_await readByte(kQuietMs) >= 0) {
-            }
-            continue;
+        int type = co_await readHeader();
+        // A ZRINIT here is either the receiver's ready frame sent twice (rz
+        // does, answering both our "rz" and our ZRQINIT) or a sign that it
+        // missed the ZFILE. Its answer to the ZFILE may be on its way, so a
+        // header that starts is read; only a line that keeps quiet gets the
+        // ZFILE again.
+        for (int more = 0; type == ZRINIT && more < 10; ++more) {
+            int c = co_await readByte(kQuietMs);
+            while (c >= 0 && c != ZPAD)
+                c = co_await readByte(kQuietMs);
+            if (c < 0)
+                break;
+            type = co_await readHeader(c);
         }
-        if (type == kTimeout || type == kBadCrc || type == kBadData)
+        if (type == ZRINIT || type == kTimeout || type == kBadCrc || type == kBadData)
             continue;
         if (type == kCancelled || type == kGarbage)
             break;
@@ -537,17 +544,29 @@ Task ZModem::sender()
 
 // ---- Receiving -------------------------------------------------------------
 
+// The string the sender asked for to interrupt it: a break byte holds a
+// break for a second, a pause byte waits a second, the rest go out as they
+// are.
 void ZModem::sendAttention()
 {
-    // Break (0xDD) and pause (0xDE) have no line operation behind the
-    // protocol host; the other bytes go out as they are.
     for (char ch : m_attention) {
         const auto b = std::uint8_t(ch);
-        if (b != 0xDD && b != 0xDE)
+        if (b == kAttentionBreak) {
+            m_host.pause(kAttentionWaitMs);
+            m_host.setBreak(true);
+            m_host.pause(kAttentionWaitMs);
+            m_host.setBreak(false);
+        } else if (b == kAttentionPause) {
+            m_host.pause(kAttentionWaitMs);
+        } else {
             send(b);
+        }
     }
 }
 
+// Once our ZFIN answers the sender's, every file is complete: the closing
+// "OO" is waited for briefly, since lrzsz's sz flushes its tty as it exits
+// and on a pseudo-terminal that often throws the "OO" away.
 Task ZModem::endSession()
 {
     m_host.message("Ending file transfer");
@@ -557,16 +576,17 @@ Task ZModem::endSession()
         for (;;) {
             const int c = co_await readByte(kFinishWaitMs);
             if (c < 0)
-                break;
+                co_return 0;
             if (c == 'O') {
-                co_await readByte(kByteTimeoutMs);
+                co_await readByte(kFinishWaitMs);
                 co_return 0;
             }
             // A hex header ends with its line feed: the sender repeated its
-            // ZFIN because ours got lost, so it is answered again now rather
-            // than after the long wait.
-            if ((c & 0x7F) == '\n' || ++others > 64)
+            // ZFIN because ours got lost, so it is answered again.
+            if ((c & 0x7F) == '\n')
                 break;
+            if (++others > 64)
+                co_return 0;
         }
     }
     co_return 0;
@@ -574,8 +594,9 @@ Task ZModem::endSession()
 
 // Results of receiveFile.
 namespace {
-constexpr int kFileNext = 0;    // back to ZRINIT for the next file
-constexpr int kFileFailed = 1;  // the transfer ends with failure
+constexpr int kFileNext = 0;     // back to ZRINIT for the next file
+constexpr int kFileFailed = 1;   // the transfer ends with failure
+constexpr int kFileSkipped = 2;  // answered ZSKIP: the sender goes on with its next file
 }  // namespace
 
 Task ZModem::receiveFile()
@@ -597,8 +618,13 @@ Task ZModem::receiveFile()
         m_sink = m_host.createSink(names.destination);
     }
     if (!m_sink) {
+        // A ZRINIT here would only make the sender offer the file again:
+        // it is told to skip it, and the batch goes on.
+        m_fileFailure = "Cannot create " + (names.destination.empty() ? info.name : names.destination);
+        m_host.message(m_fileFailure);
+        sendHex(ZSKIP);
         m_host.fileEnded(false);
-        co_return kFileNext;
+        co_return kFileSkipped;
     }
     m_rxPosition = std::uint32_t(have);
     if (have > 0)
@@ -727,10 +753,11 @@ Task ZModem::receiver()
                     sendHex(ZNAK);
                     break;
                 }
-                if (co_await receiveFile() != kFileNext)
+                const int r = co_await receiveFile();
+                if (r == kFileFailed)
                     co_return 1;
                 attempts = 0;
-                newAttempt = true;
+                newAttempt = r == kFileNext;
                 break;
             }
             case ZFREECNT: sendHex(ZACK, positionHeader(0xFFFFFFFFu)); break;
@@ -752,7 +779,14 @@ Task ZModem::receiver()
                 co_return 1;
             }
             case ZCHALLENGE: break;
-            case ZFIN: co_await endSession(); co_return 0;
+            case ZFIN:
+                co_await endSession();
+                if (m_fileFailure.empty())
+                    co_return 0;
+                // Every other file arrived; the reason for the one that
+                // did not is the transfer's last word.
+                m_host.message(m_fileFailure);
+                co_return 1;
             case ZCAN:
             case kCancelled: m_host.message("Sender Canceled"); co_return 1;
             default: newAttempt = true; break;

@@ -24,7 +24,13 @@ inline constexpr int kTooLong = -6;
 
 inline constexpr std::uint32_t kByteTimeoutMs = 10000;
 inline constexpr std::uint32_t kQuietMs = 3000;
-inline constexpr std::uint32_t kFinishWaitMs = 100000;
+// After our ZFIN every file is complete: the closing "OO" (or a repeated
+// ZFIN) is waited for this long, no more.
+inline constexpr std::uint32_t kFinishWaitMs = 3000;
+// The attention string's break (0xDD) and pause (0xDE).
+inline constexpr std::uint8_t kAttentionBreak = 0xDD;
+inline constexpr std::uint8_t kAttentionPause = 0xDE;
+inline constexpr std::uint32_t kAttentionWaitMs = 1000;
 inline constexpr std::size_t kMaxSubpacket = 1024;
 inline constexpr std::size_t kMinSubpacket = 64;
 inline constexpr std::size_t kAttentionMax = 32;
@@ -94,6 +100,7 @@ private:
 
     // Receiver state.
     std::string m_attention;
+    std::string m_fileFailure;  // why a file was skipped; the transfer then fails
     std::unique_ptr<FileSink> m_sink;
     std::uint32_t m_rxPosition = 0;
 };

@@ -130,8 +130,16 @@ void Encoder::subpacket(const std::uint8_t* data, std::size_t n, std::uint8_t en
 {
     std::uint16_t crc = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        escaped(data[i]);
-        crc = crc16Update(crc, data[i]);
+        const std::uint8_t b = data[i];
+        crc = std::uint16_t((crc << 8) ^ g_crc.t[std::size_t((crc >> 8) ^ b)]);
+        // Three bytes in four have bit 0x20 or 0x40 set, and none of those
+        // is ever escaped.
+        if (b & 0x60) {
+            put(b);
+            m_previous = b;
+        } else {
+            escaped(b);
+        }
     }
     put(ZDLE);
     put(end);

@@ -66,8 +66,10 @@ std::uint16_t crc16Update(std::uint16_t crc, std::uint8_t byte);
 // then XON except after ZFIN and ZACK.
 std::vector<std::uint8_t> hexHeader(int type, const Header& h);
 
-// Output with ZDLE escaping, collected in a 1024-byte buffer that goes
-// out whenever it is full and at the end of every header and subpacket.
+// Output with ZDLE escaping, collected in a buffer that goes out at the end
+// of every header and subpacket (and when full, which a subpacket of 1024
+// bytes escaped throughout does not make it): one write each, as lrzsz
+// does; every write costs a pseudo-terminal more than its bytes.
 class Encoder {
 public:
     using Sink = bool (*)(void* context, const std::uint8_t* bytes, std::size_t n);
@@ -96,7 +98,7 @@ private:
     void* m_context;
     bool m_escapeAll = false;
     std::uint8_t m_previous = 0;
-    std::array<std::uint8_t, 1024> m_buffer{};
+    std::array<std::uint8_t, 4096> m_buffer{};
     std::size_t m_used = 0;
 };
 

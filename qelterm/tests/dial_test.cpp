@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <thread>
+
 namespace {
 
 struct Outcome {
@@ -72,6 +75,45 @@ TEST_F(DialProgram, PulseDialAndAModemThatRefusesTheInit)
     const Outcome refused = dialNumber("55");
     EXPECT_EQ(refused.code, qelterm::kDialInitFailed);
     EXPECT_EQ(refused.out, "Modem did not answer\n");
+}
+
+// The shipped "Null Modem Cable" entry (5) has no commands: no OK is
+// waited for, and the line is connected without dialing.
+TEST_F(DialProgram, NullModemCableConnectsWithoutCommands)
+{
+    const Outcome o = dialNumber("123", {"--modem", "5"});
+    EXPECT_EQ(o.code, 0);
+    EXPECT_EQ(o.out, "Connected\n");
+    EXPECT_EQ(m_modem.received(), "");
+}
+
+// Ctrl-C ends the dial as canceled (exit code 5), whether it comes while
+// the number is dialed or while the modem is silent about its init.
+TEST_F(DialProgram, CtrlCCancels)
+{
+    for (const bool duringDial : {true, false}) {
+        SCOPED_TRACE(duringDial);
+        m_modem.answerCommands(duringDial ? "OK" : "");
+        const std::size_t before = m_modem.received().size();
+        auto seen = [&](const std::string& text) {
+            for (int i = 0; i < 500; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+                if (m_modem.received().find(text, before) != std::string::npos)
+                    return true;
+            return false;
+        };
+        QProcess p;
+        p.start(QELTERM_PATH, {"dial", "--port", QString::fromStdString(m_pty.slavePath()), "--timeout", "20000", "99"});
+        ASSERT_TRUE(p.waitForStarted(5000));
+        // Interrupted once the modem has been asked: the dial seen, or the
+        // init sent.
+        ASSERT_TRUE(seen(duringDial ? "ATDT99\r" : "AT"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        ::kill(pid_t(p.processId()), SIGINT);
+        ASSERT_TRUE(p.waitForFinished(5000)) << "Ctrl-C did not end the dial";
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), 5);
+        EXPECT_EQ(p.readAllStandardOutput().toStdString(), "Canceled\n");
+    }
 }
 
 TEST(DialCommandLine, UsageErrorsAndAPortThatDoesNotOpen)

@@ -7,7 +7,10 @@
 #include "terminal_view.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QFontDialog>
 #include <QLineEdit>
@@ -103,8 +106,8 @@ TEST_F(Dialogs, PropertiesApplyWhatWasEnteredAndCancelKeepsAll)
         return [accept](QWidget* w) {
             auto* d = qobject_cast<QDialog*>(w);
             ASSERT_TRUE(d);
-            d->findChild<QLineEdit*>()->setText("4800,o,8,2");
-            d->findChildren<QSpinBox*>().first()->setValue(9);   // the port
+            d->findChild<QLineEdit*>("settings")->setText("4800,o,8,2");
+            d->findChild<QSpinBox*>("port")->setValue(9);
             accept ? d->accept() : d->reject();
         };
     };
@@ -117,6 +120,71 @@ TEST_F(Dialogs, PropertiesApplyWhatWasEnteredAndCancelKeepsAll)
     RunCommand(m_control, CommCommand_Properties);
     EXPECT_EQ(m_control.Settings(), "4800,o,8,2");
     EXPECT_EQ(m_control.CommPort(), 9);
+}
+
+// What the library has for a terminal is in reach: the number and modem
+// Connect dials with, the end-of-line and backspace modes, local echo, the
+// colour filter, the scroll-back, and capture to a file.
+TEST_F(Dialogs, PropertiesReachDialingTerminalModesAndCapture)
+{
+    const std::string captureFile = m_dir.file("session.log");
+    QStringList modems;
+    whenModal([&](QWidget* w) {
+        auto* d = qobject_cast<QDialog*>(w);
+        ASSERT_TRUE(d);
+        d->findChild<QLineEdit*>("phone")->setText(" 5551234 ");
+        auto* modem = d->findChild<QComboBox*>("modem");
+        for (int i = 0; i < modem->count(); ++i)
+            modems << modem->itemText(i);
+        modem->setCurrentIndex(modem->findText("Null Modem Cable"));
+        auto pick = [d](const char* name, int value) {
+            auto* box = d->findChild<QComboBox*>(name);
+            box->setCurrentIndex(box->findData(value));
+        };
+        pick("endOfLine", 3);
+        pick("backspace", 0);
+        pick("colorFilter", 2);
+        pick("captureMode", 1);
+        d->findChild<QCheckBox*>("echo")->setChecked(true);
+        d->findChild<QSpinBox*>("scrollRows")->setValue(500);
+        d->findChild<QLineEdit*>("capture")->setText(QString::fromStdString(captureFile));
+        d->accept();
+    });
+    RunCommand(m_control, CommCommand_Properties);
+    auto value = [this](std::int32_t id) {
+        Variant v;
+        m_control.Dispatch().get(id, v);
+        return v;
+    };
+    EXPECT_EQ(modems.value(0), "Hayes Compatible");
+    EXPECT_TRUE(modems.contains("Null Modem Cable")) << modems.join(", ").toStdString();
+    EXPECT_EQ(value(MemberId::ProjectPhoneNumber).toString(), "5551234");
+    EXPECT_EQ(value(MemberId::ModemTitle).toString(), "Null Modem Cable");
+    EXPECT_EQ(value(MemberId::EndOfLineMode).toInt32(), 3);
+    EXPECT_EQ(value(MemberId::BackSpace).toInt32(), 0);
+    EXPECT_EQ(value(MemberId::ColorFilter).toInt32(), 2);
+    EXPECT_EQ(value(MemberId::CaptureMode).toInt32(), 1);
+    EXPECT_TRUE(value(MemberId::Echo).toBool());
+    EXPECT_EQ(value(MemberId::ScrollRows).toInt32(), 500);
+    EXPECT_EQ(value(MemberId::CaptureFilename).toString(), captureFile);
+
+    // Bytes shown on the terminal go into the capture file as they come.
+    m_control.Dispatch().put(MemberId::Display, Variant("captured\x1b[1m!"));
+    m_control.Dispatch().put(MemberId::CaptureFilename, Variant(""));
+    QFile f(QString::fromStdString(captureFile));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll().toStdString(), "captured\x1b[1m!");
+
+    // Connect dials through the modem chosen: the null modem cable is
+    // connected as soon as the port opens.
+    testsupport::PtyPair pty;
+    testsupport::PortsMap ports;
+    ports.map(8, pty.slavePath());
+    m_control.SetCommPort(8);
+    RunCommand(m_control, CommCommand_Connect);
+    EXPECT_TRUE(m_control.PortOpen());
+    EXPECT_EQ(value(MemberId::Dial).toString(), "");
+    m_control.SetPortOpen(false);
 }
 
 TEST_F(Dialogs, PasteSendsTheClipboardWithCarriageReturns)

@@ -119,6 +119,7 @@ TEST_F(CommandsTest, ProjectWithOnlyTheSectionGivesTheDefaults)
     m_control->SetCommPort(4);
     m_control->Dispatch().put(MemberId::XferProtocol, Variant(std::int32_t(2)));
     m_control->Dispatch().put(MemberId::ProjectPhoneNumber, Variant("555"));
+    m_control->Dispatch().put(MemberId::ModemIndex, Variant(std::int32_t(3)));
     const std::string file = m_dir.file("empty.sco");
     writeFile(file, "[Comm]\r\n");
     m_ui.answer = file;
@@ -131,6 +132,7 @@ TEST_F(CommandsTest, ProjectWithOnlyTheSectionGivesTheDefaults)
     EXPECT_EQ(stored(MemberId::XferProtocol), "5");
     EXPECT_EQ(stored(MemberId::ProjectPhoneNumber), "");
     EXPECT_EQ(stored(MemberId::ProjectFilename), file);
+    EXPECT_EQ(stored(MemberId::ModemIndex), "3") << "a file without a modem keeps the modem";
     EXPECT_EQ(m_commands.commands, std::vector<std::int32_t>{CommCommand_Open});
 }
 
@@ -140,11 +142,12 @@ TEST_F(CommandsTest, SavedProjectOpensAgainWithTheSameValuesAndKeysInOrder)
     m_control->SetCommPort(12);
     m_control->Dispatch().put(MemberId::XferProtocol, Variant(std::int32_t(3)));
     m_control->Dispatch().put(MemberId::ProjectPhoneNumber, Variant("0123,456"));
+    m_control->Dispatch().put(MemberId::ModemIndex, Variant(std::int32_t(2)));
     const std::string file = m_dir.file("line.sco");
     m_ui.answer = file;
     ASSERT_FALSE(doCommand(CommCommand_SaveAs).failed());
     EXPECT_EQ(readAll(file),
-              "[Comm]\r\nSettings=4800,o,7,2\r\nPhoneNumber=0123,456\r\nPort=12\r\nProtocol=3\r\n");
+              "[Comm]\r\nSettings=4800,o,7,2\r\nPhoneNumber=0123,456\r\nPort=12\r\nProtocol=3\r\nModem=2\r\n");
 
     CQelComm other;
     ReadProject(other, file);
@@ -155,6 +158,10 @@ TEST_F(CommandsTest, SavedProjectOpensAgainWithTheSameValuesAndKeysInOrder)
     EXPECT_EQ(v.toInt32(), 3);
     other.Dispatch().get(MemberId::ProjectPhoneNumber, v);
     EXPECT_EQ(v.toString(), "0123,456");
+    other.Dispatch().get(MemberId::ModemIndex, v);
+    EXPECT_EQ(v.toInt32(), 2);
+    other.Dispatch().get(MemberId::ModemTitle, v);
+    EXPECT_EQ(v.toString(), "Hayes V.90 56K");
 }
 
 TEST_F(CommandsTest, MalformedSettingsInAProjectKeepThePreviousOnes)

@@ -106,6 +106,24 @@ TEST_F(DialerTest, OnlyAnOkCountsAsReady)
     EXPECT_EQ(GetLookUpTimeOut(o), 10000u);
 }
 
+// A null-modem cable has no commands: nothing is sent, nothing waited for,
+// and dialing finds the line connected as it is.
+TEST_F(DialerTest, EntryWithoutCommandsNeitherWaitsNorDials)
+{
+    QcHandle o = openModem();
+    SetModemOptions(o, "Null Modem Cable\t\t\t\t\t\t115200");
+    SetDialTimeOut(o, 20000);
+    const auto start = Clock::now();
+    EXPECT_EQ(InitModem(o), 1);
+    EXPECT_EQ(InitModemForAnswer(o), 1);
+    EXPECT_EQ(Dial(o, "123"), Dial_Connected);
+    SetDialMode(o, Dial_Pulse);
+    EXPECT_EQ(Dial(o, "123"), Dial_Connected);
+    EXPECT_LT(msSince(start), 2000);
+    EXPECT_FALSE(m_modem->waitFor("1", 300));
+    EXPECT_EQ(m_modem->received(), "");
+}
+
 // The loopback's far end: its DTR is the object's carrier. It may drop
 // the carrier when the object drops DTR, and answers "ATH0" with OK.
 class FarModem {

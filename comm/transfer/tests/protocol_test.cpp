@@ -169,6 +169,7 @@ TEST(XmodemSender, OneKUsesSmallBlocksForTheTail)
         host.sendQueue = {"f"};
         XyModem tx(host, Protocol_XModem1K, true);
         tx.start();
+        tx.timeout();  // nothing waits on the line
         tx.feed('C');
         int soh = 0, stx = 0;
         for (int guard = 0; guard < 20 && !tx.done(); ++guard) {
@@ -190,6 +191,34 @@ TEST(XmodemSender, OneKUsesSmallBlocksForTheTail)
     }
 }
 
+// A receiver started before the sender asked once already: its start
+// character, left at the end of what waited on the line, starts the file at
+// once. Anything else that waited is read away.
+TEST(XmodemSender, StartCharacterThatWaitedIsTaken)
+{
+    FakeHost host;
+    host.files["f"] = "hello";
+    host.sendQueue = {"f", "f"};
+    XyModem tx(host, Protocol_XModemCrc, true);
+    tx.start();
+    EXPECT_EQ(tx.timeoutMs(), 0u) << "only what is there already";
+    tx.feed('x');
+    tx.feed('C');
+    tx.timeout();
+    EXPECT_EQ(host.take().size(), 3u + 128 + 2);
+    tx.feed(ACK);
+    EXPECT_EQ(host.take(), bytes({EOT}));
+    tx.feed(ACK);
+    // The second file: a start character with noise after it is stale.
+    tx.feed('C');
+    tx.feed('x');
+    tx.timeout();
+    EXPECT_TRUE(host.take().empty());
+    EXPECT_EQ(tx.timeoutMs(), kStartPollMs);
+    tx.feed('C');
+    EXPECT_EQ(host.take().size(), 3u + 128 + 2);
+}
+
 TEST(XmodemSender, CrcStartSwitchesChecksumSenderToCrc)
 {
     FakeHost host;
@@ -197,6 +226,7 @@ TEST(XmodemSender, CrcStartSwitchesChecksumSenderToCrc)
     host.sendQueue = {"f"};
     XyModem tx(host, Protocol_XModem, true);
     tx.start();
+    tx.timeout();  // nothing waits on the line
     tx.feed('C');
     EXPECT_EQ(host.take().size(), 3u + 128 + 2);
 }
@@ -208,6 +238,7 @@ TEST(XmodemSender, TwoCansCancelAndNaksResend)
     host.sendQueue = {"f"};
     XyModem tx(host, Protocol_XModemCrc, true);
     tx.start();
+    tx.timeout();  // nothing waits on the line
     tx.feed('C');
     const auto first = host.take();
     tx.feed(NAK);
@@ -232,6 +263,7 @@ TEST(XmodemSender, LateAckOfAResentBlockDoesNotAcknowledgeTheNext)
     host.sendQueue = {"f"};
     XyModem tx(host, Protocol_XModemCrc, true);
     tx.start();
+    tx.timeout();  // nothing waits on the line
     tx.feed('C');
     const auto block1 = host.take();
     ASSERT_EQ(block1[1], 1);
@@ -260,6 +292,7 @@ TEST(XmodemSender, LateAckOfAResentBlockDoesNotAcknowledgeTheNext)
     other.sendQueue = {"f"};
     XyModem tx2(other, Protocol_XModemCrc, true);
     tx2.start();
+    tx2.timeout();  // nothing waits on the line
     tx2.feed('C');
     tx2.feed(NAK);
     tx2.feed(ACK);
@@ -277,6 +310,7 @@ TEST(XmodemSender, EotRepeatsAndNoStartCancels)
     host.sendQueue = {"f"};
     XyModem tx(host, Protocol_XModemCrc, true);
     tx.start();
+    tx.timeout();  // nothing waits on the line
     tx.feed('C');
     host.take();
     tx.feed(ACK);
@@ -308,6 +342,7 @@ TEST(YmodemSender, UnansweredClosingHeaderKeepsTheBatchWhole)
     host.sendQueue = {"f"};
     XyModem tx(host, Protocol_YModem, true);
     tx.start();
+    tx.timeout();  // nothing waits on the line
     tx.feed('C');
     ASSERT_EQ(host.take()[1], 0);  // the header block
     tx.feed(ACK);

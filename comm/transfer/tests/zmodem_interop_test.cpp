@@ -2,10 +2,15 @@
 // compared by hash; resumption of a half-received file; the automatic
 // download a far-end sz starts.
 #include "line_fixture.h"
+#include "serial/loopback.h"
 #include "transfer_engine.h"
 #include "transfer_names.h"
 #include "xymodem.h"
+#include "zmodem.h"
 
+#include <QElapsedTimer>
+
+#include <algorithm>
 #include <sys/stat.h>
 
 using namespace xfertest;
@@ -204,6 +209,59 @@ TEST_F(ZmodemInterop, ExistingFileIsKeptWithoutAResumeRequest)
     EXPECT_EQ(sha256(readFile(into + "/k.bin.1")), sha256(data));
 }
 
+// A file that cannot be created (its name is too long once ".1" is added
+// to keep the file already there) is skipped: sz goes on with the next
+// one instead of offering it for ever, and the transfer reports why it
+// failed.
+TEST_F(ZmodemInterop, FileThatCannotBeCreatedIsSkippedAndTheBatchGoesOn)
+{
+    SocatLine line(m_dir.path());
+    ASSERT_TRUE(line.ok());
+    QcHandle o = openObject(line.nearPath(), 49);
+    SetProtocol(o, xfer::Protocol_ZModem);
+    const std::string into = makeDir("full");
+    SetXferPath(o, into.c_str());
+    const std::string longName(254, 'n');
+    writeFile(m_dir.file(longName), "new contents");
+    writeFile(into + "/" + longName, "kept");
+    const std::string data = randomData(3000, 74);
+    writeFile(m_dir.file("after.bin"), data);
+    ASSERT_EQ(Download(o, nullptr), 1);
+    Peer peer("socat", overSocket(line.farPath(), {"sz", "-q", QString::fromStdString(longName), "after.bin"}),
+              "/dev/null", m_dir.path());
+    ASSERT_TRUE(waitForEnd(o, 30000)) << "the file that cannot be created holds the transfer";
+    EXPECT_EQ(GetTransferStatus(o), -1);
+    EXPECT_EQ(lastMessage(o).rfind("Cannot create ", 0), 0u) << lastMessage(o);
+    peer.finish(20000);
+    EXPECT_EQ(readFile(into + "/" + longName), "kept");
+    EXPECT_EQ(sha256(readFile(into + "/after.bin")), sha256(data));
+}
+
+// sz right on the pseudo-terminal: its exit flush often drops the closing
+// "OO". Once ZFIN has been exchanged the file is complete, and the
+// transfer ends within seconds either way.
+TEST_F(ZmodemInterop, SzOnThePtyEndsSoonWhenItsClosingBytesAreLost)
+{
+    SocatLine line(m_dir.path());
+    ASSERT_TRUE(line.ok());
+    QcHandle o = openObject(line.nearPath(), 50);
+    SetProtocol(o, xfer::Protocol_ZModem);
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE(round);
+        const std::string into = makeDir("pty" + std::to_string(round));
+        SetXferPath(o, into.c_str());
+        const std::string name = "p" + std::to_string(round);
+        const std::string data = randomData(2000, unsigned(round) + 81);
+        writeFile(m_dir.file(name), data);
+        ASSERT_EQ(Download(o, nullptr), 1);
+        Peer peer("sz", {"-q", QString::fromStdString(name)}, line.farPath(), m_dir.path());
+        EXPECT_TRUE(peer.finish(20000)) << peer.log();
+        ASSERT_TRUE(waitForEnd(o, 8000)) << "still waiting for the closing OO";
+        EXPECT_EQ(GetTransferStatus(o), 0) << lastMessage(o);
+        EXPECT_EQ(sha256(readFile(into + "/" + name)), sha256(data));
+    }
+}
+
 // Automatic receive on: a far-end sz starts the download by itself.
 TEST_F(ZmodemInterop, FarEndSzDownloadsIntoTheTransferFolder)
 {
@@ -221,6 +279,94 @@ TEST_F(ZmodemInterop, FarEndSzDownloadsIntoTheTransferFolder)
     EXPECT_EQ(GetTransferStatus(o), 0) << lastMessage(o);
     EXPECT_TRUE(peer.finish(20000)) << peer.log();
     EXPECT_EQ(sha256(readFile(into + "/a.bin")), sha256(data));
+}
+
+// A sender's attention string on the loopback double, whose far end sees
+// the line's break: a break byte holds a break, between the bytes around
+// it, before the receiver asks for the data again.
+class ZmodemAttention : public TransferTest {
+protected:
+    void TearDown() override
+    {
+        if (m_far != serial::INVALID_HANDLE_VALUE)
+            serial::CloseHandle(m_far);
+        TransferTest::TearDown();
+        serial::loopback::removeAll();
+    }
+    void farWrite(const std::vector<std::uint8_t>& bytes)
+    {
+        std::uint32_t done = 0;
+        serial::WriteFile(m_far, bytes.data(), std::uint32_t(bytes.size()), &done);
+    }
+    // Reads from the far end until the bytes end with tail; what was read.
+    std::string farReadUntil(const std::vector<std::uint8_t>& tail, int ms)
+    {
+        std::string got;
+        const std::string want(tail.begin(), tail.end());
+        pumpUntil([&] {
+            char buffer[256];
+            std::uint32_t n = 0;
+            serial::ReadFile(m_far, buffer, sizeof buffer, &n);
+            got.append(buffer, n);
+            return got.find(want) != std::string::npos;
+        }, ms);
+        return got;
+    }
+    serial::Handle m_far = serial::INVALID_HANDLE_VALUE;
+};
+
+std::vector<std::uint8_t> frame(int type, const xfer::zm::Header& h, const std::string& data = {}, std::uint8_t end = 0)
+{
+    std::vector<std::uint8_t> out;
+    xfer::zm::Encoder e(
+        [](void* c, const std::uint8_t* b, std::size_t n) {
+            auto* v = static_cast<std::vector<std::uint8_t>*>(c);
+            v->insert(v->end(), b, b + n);
+            return true;
+        },
+        &out);
+    e.binaryHeader(type, h);
+    if (end)
+        e.subpacket(reinterpret_cast<const std::uint8_t*>(data.data()), data.size(), end);
+    e.flush();
+    return out;
+}
+
+TEST_F(ZmodemAttention, BreakByteHoldsABreakOnTheLine)
+{
+    using namespace xfer::zm;
+    serial::loopback::createPair("COM58", "FAR58");
+    m_far = serial::CreateFile("FAR58");
+    ASSERT_NE(m_far, serial::INVALID_HANDLE_VALUE);
+    serial::COMMTIMEOUTS t{};
+    t.ReadIntervalTimeout = 0xFFFFFFFFu;   // reads return at once
+    serial::SetCommTimeouts(m_far, &t);
+    QcHandle o = CreateCommObject(0);
+    m_objects.push_back(o);
+    SetCommPort(o, 58);
+    ASSERT_EQ(SetPortOpen(o, 1), 1);
+    SetProtocol(o, xfer::Protocol_ZModem);
+    SetXferPath(o, m_dir.path().c_str());
+    ASSERT_EQ(Download(o, nullptr), 1);
+
+    Header rinit{};
+    rinit[ZF0] = CANFDX | CANOVIO;
+    ASSERT_NE(farReadUntil(hexHeader(ZRINIT, rinit), 5000).size(), 0u);
+    farWrite(frame(ZSINIT, Header{}, std::string("a\xdd" "b\0", 4), ZCRCW));
+    farWrite(frame(ZFILE, Header{}, std::string("att.bin\0" "10", 10), ZCRCW));
+    ASSERT_NE(farReadUntil(hexHeader(ZRPOS, positionHeader(0)), 5000).find('*'), std::string::npos);
+    QElapsedTimer clock;
+    clock.start();
+    // Data from a position the receiver did not ask for.
+    farWrite(frame(ZDATA, positionHeader(5), "12345", ZCRCE));
+    const std::string answer = farReadUntil(hexHeader(ZRPOS, positionHeader(0)), 8000);
+    EXPECT_GE(clock.elapsed(), 1900);
+    EXPECT_EQ(serial::loopback::state("COM58").breakCount, 1);
+    EXPECT_FALSE(serial::loopback::state("COM58").breakOn);
+    ASSERT_GE(answer.size(), 2u);
+    EXPECT_EQ(answer.substr(0, 2), "ab");
+    farWrite(std::vector<std::uint8_t>(8, xfer::CAN));   // the sender gives up
+    EXPECT_TRUE(waitForEnd(o, 10000));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <map>
 #include <random>
+#include <set>
 
 using namespace xfer;
 using namespace xfer::zm;
@@ -30,7 +31,9 @@ public:
     std::vector<std::string> messages;
     std::vector<std::string> toSend;
     std::map<std::string, std::string> files;
+    std::set<std::string> uncreatable;
     std::vector<std::uint64_t> positions;
+    std::vector<std::string> line;   // breaks and pauses, each with the bytes written before it
 
     bool write(const std::uint8_t* b, std::size_t n) override
     {
@@ -39,6 +42,11 @@ public:
     }
     void drainOutput() override {}
     void discardInput() override {}
+    void setBreak(bool on) override { line.push_back((on ? "break on after " : "break off after ") + std::to_string(written.size())); }
+    void pause(std::uint32_t ms) override
+    {
+        line.push_back("pause " + std::to_string(ms) + " after " + std::to_string(written.size()));
+    }
     bool abortRequested() override { return false; }
     void cancelTransfer() override {}
     void message(std::string_view text) override { messages.emplace_back(text); }
@@ -62,6 +70,8 @@ public:
     }
     std::unique_ptr<FileSink> createSink(const std::string& path) override
     {
+        if (uncreatable.count(path))
+            return nullptr;
         files[path].clear();
         return std::make_unique<MemSink>(&files[path]);
     }
@@ -245,6 +255,49 @@ TEST_F(Receiver, WholeSessionWithARepeatedFin)
     EXPECT_TRUE(host.said("Ending file transfer"));
 }
 
+// sz loses its closing "OO" on pseudo-terminals: once ZFIN has been
+// answered the files are complete, and the receiver ends within seconds.
+TEST_F(Receiver, ClosingOoThatNeverComesEndsTheSessionSoon)
+{
+    sendFile("b.txt", 0);
+    feed(rx, binaryFrame(ZEOF, positionHeader(0)));
+    host.take();
+    feed(rx, hex(ZFIN));
+    EXPECT_EQ(count(host.take(), hex(ZFIN)), 1);
+    ASSERT_FALSE(rx.done());
+    EXPECT_LE(rx.timeoutMs(), 5000u);
+    rx.timeout();
+    ASSERT_TRUE(rx.done());
+    EXPECT_EQ(rx.result(), 0);
+    EXPECT_EQ(host.files["b.txt"], "");
+}
+
+// A file that cannot be created is skipped, not offered again for ever:
+// ZSKIP (no ZRINIT, which would make the sender repeat its ZFILE), the
+// next file arrives, and the transfer ends failed with the reason.
+TEST_F(Receiver, FileThatCannotBeCreatedIsSkippedAndTheBatchGoesOn)
+{
+    host.uncreatable = {"locked.txt"};
+    sendFile("locked.txt", 5);
+    Bytes out = host.take();
+    EXPECT_TRUE(contains(out, hex(ZSKIP)));
+    EXPECT_FALSE(contains(out, hex(ZRINIT, flags(CANFDX | CANOVIO))));
+    EXPECT_TRUE(host.said("Cannot create locked.txt"));
+    EXPECT_FALSE(rx.done());
+
+    sendFile("next.txt", 3);
+    EXPECT_TRUE(contains(host.take(), hex(ZRPOS, positionHeader(0))));
+    feed(rx, binaryFrame(ZDATA, positionHeader(0), "abc", ZCRCE));
+    feed(rx, binaryFrame(ZEOF, positionHeader(3)));
+    EXPECT_EQ(host.files["next.txt"], "abc");
+    feed(rx, hex(ZFIN));
+    feed(rx, bytesOf("OO"));
+    ASSERT_TRUE(rx.done());
+    EXPECT_NE(rx.result(), 0);
+    EXPECT_EQ(host.messages.back(), "Cannot create locked.txt");
+    EXPECT_EQ(host.files.count("locked.txt"), 0u);
+}
+
 TEST_F(Receiver, BrokenSubpacketsAskAgainFromTheGoodPosition)
 {
     sendFile("c.txt", 8);
@@ -340,6 +393,23 @@ TEST_F(Receiver, AttentionStringGoesOutBeforeEveryRepeatedPosition)
     EXPECT_TRUE(contains(out, expected));
 }
 
+// A break byte holds a break for a second after a second's wait, a pause
+// byte waits a second; the other bytes go out between them in order.
+TEST_F(Receiver, AttentionBreakAndPauseGoToTheLine)
+{
+    feed(rx, binaryFrame(ZSINIT, Header{}, std::string("\x03\xdd!\xde\0", 5), ZCRCW));
+    sendFile("g.txt", 4);
+    host.take();
+    feed(rx, binaryFrame(ZDATA, positionHeader(3), "x", ZCRCE));
+    EXPECT_EQ(host.line, (std::vector<std::string>{"pause 1000 after 1", "break on after 1", "pause 1000 after 1",
+                                                   "break off after 1", "pause 1000 after 2"}));
+    const Bytes out = host.take();
+    ASSERT_GE(out.size(), 2u);
+    EXPECT_EQ(out[0], 0x03);
+    EXPECT_EQ(out[1], '!');
+    EXPECT_TRUE(contains(out, hex(ZRPOS, positionHeader(0))));
+}
+
 TEST_F(Receiver, ResumeRequestAsksFromTheLengthWeHave)
 {
     host.files["h.bin"] = "0123";
@@ -388,6 +458,35 @@ TEST_F(Sender, StartsTheFarEndAndOffersTheFile)
     feed(tx, hex(ZRINIT, flags(CANFDX | CANOVIO)));
     out = host.take();
     EXPECT_TRUE(contains(out, binaryFrame(ZFILE, Header{}, fileInfo("s.bin", data.size()), ZCRCW)));
+}
+
+// rz sends its ready frame twice. The second one must not cost the
+// receiver's answer to our ZFILE: the ZRPOS right behind it starts the data
+// at once, without the ZFILE going out again.
+TEST_F(Sender, DoubledReadyFrameDoesNotHoldUpTheFile)
+{
+    feed(tx, hex(ZRINIT, flags(CANFDX | CANOVIO)));
+    host.take();
+    feed(tx, hex(ZRINIT, flags(CANFDX | CANOVIO)));
+    feed(tx, hex(ZRPOS, positionHeader(0)));
+    runPolls(1);
+    const Bytes out = host.take();
+    EXPECT_TRUE(contains(out, binaryFrame(ZDATA, positionHeader(0))));
+    EXPECT_EQ(count(out, binaryFrame(ZFILE, Header{}, fileInfo("s.bin", data.size()), ZCRCW)), 0);
+
+    // A ZRINIT and then silence: the receiver missed the ZFILE, it goes
+    // out again.
+    Host h2;
+    h2.files["s.bin"] = data;
+    h2.toSend = {"s.bin"};
+    ZModem tx2{h2, true, 19200};
+    tx2.start();
+    feed(tx2, hex(ZRINIT, flags(CANFDX | CANOVIO)));
+    h2.take();
+    feed(tx2, hex(ZRINIT, flags(CANFDX | CANOVIO)));
+    EXPECT_TRUE(h2.take().empty());
+    tx2.timeout();
+    EXPECT_TRUE(contains(h2.take(), binaryFrame(ZFILE, Header{}, fileInfo("s.bin", data.size()), ZCRCW)));
 }
 
 TEST_F(Sender, RepositionMidFileResendsFromThereWithHalfTheLength)
