@@ -192,6 +192,7 @@ void Session::setSettingsEnabled(bool on)
     LocalIP.enabled = on;
     chkVPort.enabled = on;
     LowLatency.enabled = on;
+    Security.setEnabled(on);
 }
 
 }  // namespace lintrel

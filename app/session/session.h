@@ -7,6 +7,7 @@
 #pragma once
 
 #include "fields.h"
+#include "session_security.h"
 #include "session_timer.h"
 
 #include <array>
@@ -60,6 +61,7 @@ public:
     CheckField LowLatency;               // "Forward data at once (low latency)"
     LabelField lblHost;                  // caption above IPAddress / LocalIP
     LabelField lblPort;                  // caption above PortNumber
+    SecurityFields Security;             // allowed clients and TLS
 
     // The five I/O options, edited through IoOptionTransfer.
     std::int16_t AllowMultiConnect = 1;
@@ -136,6 +138,7 @@ private:
     class KelvadSink;
     void notify()
     {
+        markSecureStatus();
         paceTimer2();
         if (changed)
             changed();
@@ -165,12 +168,17 @@ private:
     void monitorConnections();
     void closeHandling(int index);
     void takeHeldSockets();
+    bool prepareSecurity();
+    void clientRefused(const std::string& ip, int port, const std::string& why);
+    void showTlsFailure(std::int16_t number, const std::string& description);
+    void markSecureStatus();
 
     SessionHost* m_host;
     std::unique_ptr<qelcomm::control::CQelComm> m_comm;
     std::unique_ptr<CKelvadCtrl> m_kelvad;
     std::vector<std::unique_ptr<lt::winsock::SocketControl>> m_sockets;
     std::vector<int> m_heldSockets;   // sockets with bytes left unread at the bound
+    RefusalLog m_refusals;
     bool m_pingUnavailable = false;   // no echo can be sent: monitoring off until reactivation
     std::unique_ptr<CommSink> m_commSink;
     std::unique_ptr<KelvadSink> m_kelvadSink;

@@ -126,6 +126,8 @@ bool Session::activate()
         StatusBar1[1].text = "TCP/IP Status:";
         return false;
     }
+    if (!prepareSecurity())
+        return false;
     applyLowLatency(LowLatency.checked);
     if (!openSerialSide()) {
         applyLowLatency(false);

@@ -173,6 +173,7 @@ void Session::Winsock1_Error(int index, std::int16_t number, const std::string& 
     LogErrors(description);
     if (number > 10000)
         closeHandling(index);
+    showTlsFailure(number, description);
 }
 
 // A program opened or closed the virtual port: in the client role with

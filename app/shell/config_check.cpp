@@ -6,6 +6,8 @@
 
 #include "profile/profile.h"
 #include "serial/namespace.h"
+#include "winsock/address_list.h"
+#include "winsock/tls_context.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -212,6 +214,24 @@ bool anyAddress(const std::string& text)
     return text.empty() || text == "0.0.0.0";
 }
 
+// The allow-list must parse, and the TLS files must be there, readable,
+// the key the owner's alone and belonging to the certificate, all in date.
+void checkSecurity(const Session& s, const std::string& name, int line, Report& report)
+{
+    const SecurityFields& f = s.Security;
+    const bool server = s.TCPOption[1].value;
+    std::string why;
+    lt::winsock::AddressList list;
+    if (server && !list.parse(f.AllowedClients.text, &why))
+        report.problem(line, name + "AllowedClients: " + why);
+    if (!f.Tls.checked)
+        return;
+    const lt::winsock::TlsFiles files{f.TlsCertificate.text, f.TlsKey.text, f.TlsCaFile.text,
+                                      f.TlsRequireClientCertificate.checked};
+    for (const std::string& problem : lt::winsock::tlsFileProblems(files, server))
+        report.problem(line, name + problem);
+}
+
 // What the sessions' settings ask of this machine, and of each other.
 void checkSessions(CheckWorkspace& w, const std::vector<int>& headerLine, Report& report)
 {
@@ -255,6 +275,7 @@ void checkSessions(CheckWorkspace& w, const std::vector<int>& headerLine, Report
             report.problem(line, name + "LocalIP=" + shown(local) + " is not an address of this host");
         if (server && port >= 1 && port <= 65535)
             tcpPorts[std::to_string(long(port))].push_back({i, local});
+        checkSecurity(s, name, line, report);
     }
 
     for (const auto& [port, uses] : comPorts)

@@ -35,9 +35,9 @@ public:
     {
         return profile::getPrivateProfileInt(m_section, key, def, m_file);
     }
-    std::string text(const char* key) const
+    std::string text(const char* key, std::uint32_t size = 200) const
     {
-        return profile::getPrivateProfileString(m_section, key, "", m_file);
+        return profile::getPrivateProfileString(m_section, key, "", m_file, size);
     }
     void write(const char* key, const std::string& value) const
     {
@@ -96,6 +96,40 @@ std::int64_t clientQueueLimit(const std::string& text)
         return GlobalOptionsRecord::kDefaultClientQueueLimit;
     const std::int64_t v = std::stoll(text);
     return v <= kMax ? v : GlobalOptionsRecord::kDefaultClientQueueLimit;
+}
+
+// Paths and allow-lists are read whole: cut at the usual 199 characters a
+// path would name another file and a list another range.
+constexpr std::uint32_t kLongText = 65536;
+
+void loadSecurity(SecurityFields& f, const Profile& p)
+{
+    f.AllowedClients.text = p.text("AllowedClients", kLongText);
+    f.Tls.checked = p.integer("Tls", 0) != 0;
+    f.TlsCertificate.text = p.text("TlsCertificate", kLongText);
+    f.TlsKey.text = p.text("TlsKey", kLongText);
+    f.TlsCaFile.text = p.text("TlsCaFile", kLongText);
+    f.TlsRequireClientCertificate.checked = p.integer("TlsRequireClientCertificate", 0) != 0;
+}
+
+// Each written when set, or kept when the file has it: a file from before
+// these settings is written back as it was.
+void saveSecurity(const SecurityFields& f, const Profile& p)
+{
+    auto text = [&p](const char* key, const std::string& value) {
+        if (!value.empty() || p.has(key))
+            p.write(key, value);
+    };
+    auto flag = [&p](const char* key, bool on) {
+        if (on || p.has(key))
+            p.write(key, on ? 1 : 0);
+    };
+    text("AllowedClients", f.AllowedClients.text);
+    flag("Tls", f.Tls.checked);
+    text("TlsCertificate", f.TlsCertificate.text);
+    text("TlsKey", f.TlsKey.text);
+    text("TlsCaFile", f.TlsCaFile.text);
+    flag("TlsRequireClientCertificate", f.TlsRequireClientCertificate.checked);
 }
 
 int inRange(int value, int lo, int hi, int fallback)
@@ -157,6 +191,7 @@ void loadSession(SessionWorkspace& w, Session& s, const Profile& p, std::size_t 
     s.WaitForCr.checked = p.integer("WaitForCr", 0) != 0;
     s.txtTimeoutValue.text = std::to_string(p.integer("TimeoutValue", 150));
     s.LowLatency.checked = p.integer("LowLatency", 0) != 0;
+    loadSecurity(s.Security, p);
     if (s.changed)
         s.changed();
 }
@@ -189,6 +224,7 @@ void saveSession(Session& s, const Profile& p, bool autoActivate)
     // setting is written back as it was.
     if (s.LowLatency.checked || p.has("LowLatency"))
         p.write("LowLatency", s.LowLatency.checked ? 1 : 0);
+    saveSecurity(s.Security, p);
 }
 
 void saveGlobals(SessionWorkspace& w, const Profile& g)

@@ -1,5 +1,6 @@
 #include "frm_document.h"
 
+#include "security_box.h"
 #include "shell_dialogs.h"
 #include "shell_tools.h"
 
@@ -182,6 +183,8 @@ void frmDocument::build()
     columns->addWidget(Frame2);
     auto* top = new QVBoxLayout(this);
     top->addLayout(columns);
+    Security = new SecurityBox(s.Security);
+    top->addWidget(Security);
     top->addWidget(status);
     top->addLayout(buttons);
 }
@@ -265,6 +268,7 @@ void frmDocument::refresh()
     const QString tip = path.empty() ? QString() : "Programs open this port as " + qs(path);
     if (StatusBar1[0]->toolTip() != tip)
         StatusBar1[0]->setToolTip(tip);
+    Security->refresh();
     syncCaption(Command1, s.Command1.text);
     syncEnabledVisible(Command1, s.Command1);
     syncCaption(Command2, s.Command2.text);

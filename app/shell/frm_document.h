@@ -25,6 +25,8 @@ class QRadioButton;
 
 namespace lintrel {
 
+class SecurityBox;
+
 class frmDocument : public QWidget, public SessionHost {
     Q_OBJECT
 public:
@@ -69,6 +71,7 @@ private:
     QPushButton* Command2;
     QGroupBox* Frame1;
     QGroupBox* Frame2;
+    SecurityBox* Security;
 };
 
 }  // namespace lintrel

@@ -51,6 +51,17 @@ ShellDialogs makeDefaults()
             return QString();
         return dlg.selectedFiles().first();
     };
+    d.pemFile = [](QWidget* parent, const QString& title, const QString& current) {
+        QFileDialog dlg(parent, title, current);
+        dlg.setAcceptMode(QFileDialog::AcceptOpen);
+        dlg.setFileMode(QFileDialog::ExistingFile);
+        // Hidden folders too: keys often live in one.
+        dlg.setFilter(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::AllDirs | QDir::Hidden);
+        dlg.setNameFilters({"PEM Files (*.pem *.crt *.cer *.key)", "All Files (*)"});
+        if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+            return QString();
+        return dlg.selectedFiles().first();
+    };
     d.enterPassword = [](QWidget* parent) { return QString::fromStdString(askPassword(parent)); };
     return d;
 }

@@ -21,6 +21,9 @@ struct ShellDialogs {
     std::function<QString(QWidget* parent, bool save)> configFile;
     // "Browse..." of the options dialog: a program file, empty when cancelled.
     std::function<QString(QWidget* parent)> programFile;
+    // "..." beside a TLS file: a PEM file (certificate, key or CAs) with
+    // the dialog's title, starting at the current one; empty when cancelled.
+    std::function<QString(QWidget* parent, const QString& title, const QString& current)> pemFile;
     // The enter-password prompt; empty when cancelled.
     std::function<QString(QWidget* parent)> enterPassword;
 };

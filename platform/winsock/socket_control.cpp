@@ -1,11 +1,16 @@
 #include "winsock/socket_control.h"
 
+#include "winsock/tls_context.h"
+
 #include "net/net.h"
 
 #include <QHostAddress>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
+#include <algorithm>
 #include <map>
 #include <optional>
 
@@ -32,6 +37,9 @@ int numberFor(QAbstractSocket::SocketError e)
     case QAbstractSocket::SocketAddressNotAvailableError: return kErrAddressNotAvailable;
     case QAbstractSocket::SocketAccessError: return 10013;
     case QAbstractSocket::RemoteHostClosedError: return kErrReset;
+    case QAbstractSocket::SslHandshakeFailedError:
+    case QAbstractSocket::SslInternalError:
+    case QAbstractSocket::SslInvalidUserDataError: return kErrTls;
     default: return kErrAborted;
     }
 }
@@ -50,6 +58,48 @@ QHostAddress addressFor(const std::string& ip)
         return QHostAddress();
     return a;
 }
+
+// A listener whose incoming connections can start TLS.
+class TlsListener : public QTcpServer {
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto* s = new QSslSocket(this);
+        if (s->setSocketDescriptor(descriptor))
+            addPendingConnection(s);
+        else
+            delete s;
+    }
+};
+
+std::string peerText(const QTcpSocket* s)
+{
+    return plainAddress(s->peerAddress()).toString().toStdString();
+}
+
+std::string joined(const QList<QSslError>& errors)
+{
+    std::string text;
+    for (const QSslError& e : errors) {
+        const std::string one = e.errorString().toStdString();
+        if (text.find(one) == std::string::npos)
+            text += (text.empty() ? "" : "; ") + one;
+    }
+    return text;
+}
+
+std::string seconds(int ms)
+{
+    return std::to_string((ms + 999) / 1000) + " s";
+}
+
+// Why a handshake ended without a secure connection.
+std::string handshakeFailure(QSslSocket* s, QAbstractSocket::SocketError e, const std::string& certificateErrors)
+{
+    if (e == QAbstractSocket::RemoteHostClosedError)
+        return "TLS handshake failed - the peer closed the connection";
+    return "TLS handshake failed - " + (certificateErrors.empty() ? s->errorString().toStdString() : certificateErrors);
+}
 }  // namespace
 
 std::string describeError(int number)
@@ -66,6 +116,7 @@ std::string describeError(int number)
     case kErrReset: return "Connection is reset by remote side";
     case kErrHostNotFound: return "Authoritative answer: Host not found";
     case kErrBadState: return "Wrong protocol or connection state for the requested transaction or request";
+    case kErrTls: return "TLS failed";
     default: return "Socket error " + std::to_string(number);
     }
 }
@@ -107,12 +158,16 @@ long SocketControl::bytesReceived() const
 
 long SocketControl::bytesToSend() const
 {
-    return socket_ ? long(socket_->bytesToWrite()) : 0;
+    if (!socket_)
+        return 0;
+    const auto* ssl = qobject_cast<const QSslSocket*>(socket_);
+    return long(socket_->bytesToWrite() + (ssl ? ssl->encryptedBytesToWrite() : 0));
 }
 
-void SocketControl::attach(QTcpSocket* s)
+void SocketControl::attach(QTcpSocket* s, bool handshakeAhead)
 {
     socket_ = s;
+    tlsErrors_.clear();
     // A bounded receive buffer: bytes the owner does not take stay in the
     // kernel, so TCP flow control slows the peer instead of memory growing.
     s->setReadBufferSize(kReadBufferSize);
@@ -121,14 +176,30 @@ void SocketControl::attach(QTcpSocket* s)
     QObject::connect(s, &QTcpSocket::readyRead, s, [this] {
         if (events.dataArrival) events.dataArrival(long(socket_->bytesAvailable()));
     });
-    QObject::connect(s, &QTcpSocket::connected, s, [this] {
+    auto connected = [this] {
         state_ = SockState::Connected;
         if (noDelay)
             socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         remotePort = socket_->peerPort();
         localPort = socket_->localPort();
         if (events.connect) events.connect();
-    });
+    };
+    auto* ssl = qobject_cast<QSslSocket*>(s);
+    if (handshakeAhead && ssl) {
+        // Connected only once the handshake is done; it has its time.
+        auto* timer = new QTimer(ssl);
+        timer->setSingleShot(true);
+        QObject::connect(timer, &QTimer::timeout, ssl, [this, ssl] { handshakeTimedOut(ssl); });
+        QObject::connect(ssl, &QSslSocket::connected, ssl, [this, timer] { timer->start(handshakeTimeoutMs); });
+        QObject::connect(ssl, &QSslSocket::encrypted, ssl, [timer, connected] {
+            timer->stop();
+            connected();
+        });
+        QObject::connect(ssl, &QSslSocket::sslErrors, ssl,
+                         [this](const QList<QSslError>& errors) { tlsErrors_ = joined(errors); });
+    } else {
+        QObject::connect(s, &QTcpSocket::connected, s, connected);
+    }
     QObject::connect(s, &QTcpSocket::hostFound, s, [this] {
         if (state_ == SockState::ResolvingHost) state_ = SockState::Connecting;
     });
@@ -141,7 +212,9 @@ void SocketControl::onSocketError()
 {
     if (!socket_) return;
     auto e = socket_->error();
-    if (e == QAbstractSocket::RemoteHostClosedError) {
+    auto* ssl = qobject_cast<QSslSocket*>(socket_);
+    const bool inHandshake = ssl && tls && state_ != SockState::Connected && !ssl->isEncrypted();
+    if (e == QAbstractSocket::RemoteHostClosedError && !inHandshake) {
         onPeerClosed();
         return;
     }
@@ -152,8 +225,24 @@ void SocketControl::onSocketError()
         return;
     }
     state_ = SockState::Error;
+    if (inHandshake || numberFor(e) == kErrTls) {
+        const std::string why = inHandshake ? handshakeFailure(ssl, e, tlsErrors_)
+                                            : "TLS failed - " + ssl->errorString().toStdString();
+        if (events.error) events.error(kErrTls, why);
+        return;
+    }
     int n = numberFor(e);
     if (events.error) events.error(n, describeError(n));
+}
+
+void SocketControl::handshakeTimedOut(QSslSocket* s)
+{
+    if (socket_ != s)
+        return;
+    s->disconnect();
+    s->abort();
+    state_ = SockState::Error;
+    if (events.error) events.error(kErrTls, "TLS handshake not finished within " + seconds(handshakeTimeoutMs));
 }
 
 void SocketControl::onPeerClosed()
@@ -169,8 +258,10 @@ SockError SocketControl::connect(const std::string& host, int port)
     if (!host.empty()) remoteHost = host;
     if (port) remotePort = port;
     if (remotePort <= 0 || remotePort > 65535) return fail(kErrBadState, "Invalid remote port");
-    auto* s = new QTcpSocket;
-    attach(s);
+    QTcpSocket* s = tls ? new QSslSocket : new QTcpSocket;
+    if (tls)
+        static_cast<QSslSocket*>(s)->setSslConfiguration(tls->configuration());
+    attach(s, tls != nullptr);
     inConnect_ = true;
     callError_.reset();
     // Only a port the caller asked for is bound; the one the system picked
@@ -185,8 +276,13 @@ SockError SocketControl::connect(const std::string& host, int port)
         return fail(n, describeError(n));
     }
     state_ = SockState::ResolvingHost;
-    s->connectToHost(QString::fromStdString(remoteHost), quint16(remotePort), QIODevice::ReadWrite,
-                     QAbstractSocket::IPv4Protocol);
+    // TLS checks the server's certificate against the name connected to.
+    if (tls)
+        static_cast<QSslSocket*>(s)->connectToHostEncrypted(QString::fromStdString(remoteHost), quint16(remotePort),
+                                                            QIODevice::ReadWrite, QAbstractSocket::IPv4Protocol);
+    else
+        s->connectToHost(QString::fromStdString(remoteHost), quint16(remotePort), QIODevice::ReadWrite,
+                         QAbstractSocket::IPv4Protocol);
     inConnect_ = false;
     if (callError_) {
         // Refused at once (say, on loopback): reported as the later event
@@ -226,7 +322,7 @@ SockError SocketControl::listen()
         return fail(kErrBadState, describeError(kErrBadState));
     const QHostAddress address = addressFor(bindIp_);
     if (address.isNull()) return fail(kErrAddressNotAvailable, describeError(kErrAddressNotAvailable));
-    server_ = new QTcpServer;
+    server_ = tls ? new TlsListener : new QTcpServer;
     if (!server_->listen(address, quint16(localPort))) {
         int n = numberFor(server_->serverError());
         delete server_;
@@ -244,17 +340,77 @@ void SocketControl::onPending()
     while (server_ && server_->hasPendingConnections()) {
         QTcpSocket* s = server_->nextPendingConnection();
         s->setParent(nullptr);
-        long id = g_nextRequest++;
-        pending()[id] = s;
-        if (events.connectionRequest) events.connectionRequest(id);
-        // A request not accepted during the event is refused.
-        auto it = pending().find(id);
-        if (it != pending().end()) {
-            it->second->abort();
-            it->second->deleteLater();
-            pending().erase(it);
-        }
+        auto* ssl = qobject_cast<QSslSocket*>(s);
+        if (!allowedClients.admits(s->peerAddress()))
+            refuse(s, "not allowed");
+        else if (tls && ssl)
+            startHandshake(ssl);
+        else
+            offer(s);
     }
+}
+
+void SocketControl::offer(QTcpSocket* s)
+{
+    long id = g_nextRequest++;
+    pending()[id] = s;
+    if (events.connectionRequest) events.connectionRequest(id);
+    // A request not accepted during the event is refused.
+    auto it = pending().find(id);
+    if (it != pending().end()) {
+        it->second->abort();
+        it->second->deleteLater();
+        pending().erase(it);
+    }
+}
+
+void SocketControl::refuse(QTcpSocket* s, const std::string& why)
+{
+    const std::string ip = peerText(s);
+    const int port = s->peerPort();
+    s->disconnect();
+    s->abort();
+    s->deleteLater();
+    if (events.refused) events.refused(ip, port, why);
+}
+
+void SocketControl::startHandshake(QSslSocket* s)
+{
+    handshakes_.push_back(s);
+    s->setSslConfiguration(tls->configuration());
+    auto* timer = new QTimer(s);
+    timer->setObjectName("handshake");
+    timer->setSingleShot(true);
+    auto certificateErrors = std::make_shared<std::string>();
+    QObject::connect(timer, &QTimer::timeout, s, [this, s] {
+        endHandshake(s, "TLS handshake not finished within " + seconds(handshakeTimeoutMs));
+    });
+    QObject::connect(s, &QSslSocket::encrypted, s, [this, s] { endHandshake(s, {}); });
+    QObject::connect(s, &QSslSocket::sslErrors, s,
+                     [certificateErrors](const QList<QSslError>& errors) { *certificateErrors = joined(errors); });
+    QObject::connect(s, &QAbstractSocket::errorOccurred, s, [this, s, certificateErrors](QAbstractSocket::SocketError e) {
+        endHandshake(s, handshakeFailure(s, e, *certificateErrors));
+    });
+    timer->start(handshakeTimeoutMs);
+    s->startServerEncryption();
+}
+
+void SocketControl::endHandshake(QSslSocket* s, const std::string& failure)
+{
+    const auto it = std::find(handshakes_.begin(), handshakes_.end(), s);
+    if (it == handshakes_.end())
+        return;
+    handshakes_.erase(it);
+    s->disconnect();
+    if (auto* timer = s->findChild<QTimer*>("handshake", Qt::FindDirectChildrenOnly)) {
+        timer->disconnect();
+        timer->stop();
+        timer->deleteLater();
+    }
+    if (failure.empty())
+        offer(s);
+    else
+        refuse(s, failure);
 }
 
 SockError SocketControl::accept(long requestId)
@@ -270,7 +426,7 @@ SockError SocketControl::accept(long requestId)
         delete server_;
         server_ = nullptr;
     }
-    attach(s);
+    attach(s, false);
     state_ = SockState::Connected;
     remotePort = s->peerPort();
     remoteHost = s->peerAddress().toString().toStdString();
@@ -325,6 +481,12 @@ void SocketControl::close()
         server_->deleteLater();
         server_ = nullptr;
     }
+    for (QSslSocket* s : handshakes_) {
+        s->disconnect();
+        s->abort();
+        s->deleteLater();
+    }
+    handshakes_.clear();
     state_ = SockState::Closed;
 }
 

@@ -1,15 +1,21 @@
 // TCP socket control over Qt Network with the members and events of the
 // classic Winsock control: states 0..9, request ids for incoming
 // connections, Winsock-style error numbers.  Events are plain callbacks
-// delivered on the control's thread from the Qt event loop.
+// delivered on the control's thread from the Qt event loop.  A control may
+// speak TLS (tls set): it then connects and accepts only peers whose
+// handshake finished, and moves plain bytes as before.
 #pragma once
+
+#include "winsock/address_list.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+class QSslSocket;
 class QTcpSocket;
 class QTcpServer;
 
@@ -37,6 +43,10 @@ constexpr int kErrHostUnreachable = 10065;
 constexpr int kErrAborted = 10053;
 constexpr int kErrReset = 10054;
 constexpr int kErrHostNotFound = 11001;
+// No Winsock number: the TLS handshake or the encrypted connection failed.
+constexpr int kErrTls = 10900;
+
+class TlsContext;
 
 struct SocketEvents {
     std::function<void(long requestId)> connectionRequest;
@@ -44,6 +54,9 @@ struct SocketEvents {
     std::function<void()> connect;
     std::function<void()> close;
     std::function<void(int number, const std::string& description)> error;
+    // A listener closed an incoming connection before raising its request:
+    // the peer is not in allowedClients, or its TLS handshake failed.
+    std::function<void(const std::string& peerIp, int peerPort, const std::string& why)> refused;
 };
 
 class SocketControl {
@@ -61,6 +74,13 @@ public:
     // Sends small segments at once (TCP_NODELAY) on connections made or
     // accepted while set.
     bool noDelay = false;
+    // TLS on the connections this control makes or accepts (null: plain
+    // TCP).  A listener raises ConnectionRequest once the handshake is done.
+    std::shared_ptr<const TlsContext> tls;
+    // Peers a listener admits (empty: everyone); checked before any byte is
+    // read and before a TLS handshake.
+    AddressList allowedClients;
+    int handshakeTimeoutMs = 10000;
 
     std::string localIP() const;
     std::string remoteHostIP() const;
@@ -79,10 +99,16 @@ public:
     void close();   // raises no Close event
 
 private:
-    void attach(QTcpSocket* s);
+    // handshakeAhead: an outgoing TLS connection, connected once encrypted.
+    void attach(QTcpSocket* s, bool handshakeAhead);
     void onSocketError();
     void onPeerClosed();
     void onPending();
+    void offer(QTcpSocket* s);
+    void refuse(QTcpSocket* s, const std::string& why);
+    void startHandshake(QSslSocket* s);
+    void endHandshake(QSslSocket* s, const std::string& failure);
+    void handshakeTimedOut(QSslSocket* s);
     SockError fail(int number, std::string description);
 
     SockState state_ = SockState::Closed;
@@ -92,6 +118,8 @@ private:
     int callerLocalPort_ = -1;   // LocalPort as set before Connect; -1: no outgoing connection
     bool inConnect_ = false;
     std::optional<int> callError_;   // a QAbstractSocket::SocketError raised inside Connect
+    std::string tlsErrors_;          // what the peer's certificate failed, for the error raised next
+    std::vector<QSslSocket*> handshakes_;   // incoming connections still in their TLS handshake
 };
 
 std::string describeError(int number);
