@@ -1,5 +1,6 @@
 // The configuration file through real files: what loading makes of each
 // key, what saving writes, and that the two agree byte for byte.
+#include "config_check.h"
 #include "config_file.h"
 #include "global_options.h"
 #include "headless.h"
@@ -115,6 +116,75 @@ TEST_F(ConfigFile, LowLatencyIsOffWithoutItsKeyAndWrittenAfterTheOthers)
     getprofilesettings(runner, path);
     EXPECT_TRUE(runner.session(0).LowLatency.checked);
     EXPECT_FALSE(runner.session(1).LowLatency.checked);
+}
+
+// The allow-list and TLS keys follow the others, each only when set or
+// already in the file; paths and lists are read whole, beyond the 199
+// characters of other text keys, since a cut one would name another file
+// or range.
+TEST_F(ConfigFile, SecurityKeysAreWrittenWhenSetAndReadWhole)
+{
+    const std::string longList = [] {
+        std::string list;
+        for (int i = 1; i <= 40; ++i)
+            list += (list.empty() ? "" : ", ") + std::string("10.0.") + std::to_string(i) + ".0/24";
+        return list;
+    }();
+    ASSERT_GT(longList.size(), 199u);
+    const std::string longPath = "/etc/lintrel/" + std::string(220, 'c') + "/server.pem";
+    writeFile(path, crlf({"[Lintrel]", "NumSessions=2", "[Session1]", "PortNumber=1", "[Session2]", "PortNumber=2",
+                          "AllowedClients=" + longList, "Tls=1", "TlsCertificate=" + longPath,
+                          "TlsKey=/etc/lintrel/server.key", "TlsCaFile=", "TlsRequireClientCertificate=1"}));
+    getprofilesettings(runner, path);
+    ASSERT_EQ(runner.sessionCount(), 2u);
+    const SecurityFields& plain = runner.session(0).Security;
+    EXPECT_EQ(plain.AllowedClients.text, "");
+    EXPECT_FALSE(plain.Tls.checked);
+    const SecurityFields& secure = runner.session(1).Security;
+    EXPECT_EQ(secure.AllowedClients.text, longList);
+    EXPECT_TRUE(secure.Tls.checked);
+    EXPECT_EQ(secure.TlsCertificate.text, longPath);
+    EXPECT_EQ(secure.TlsKey.text, "/etc/lintrel/server.key");
+    EXPECT_TRUE(secure.TlsRequireClientCertificate.checked);
+    writeprofilesettings(runner, path);
+    const std::string saved = readFile(path);
+    EXPECT_NE(saved.find("PortNumber=1\r\nConnector="), std::string::npos) << "nothing added to Session1";
+    EXPECT_NE(saved.find("\r\nAllowedClients=" + longList + "\r\nTls=1\r\nTlsCertificate=" + longPath +
+                         "\r\nTlsKey=/etc/lintrel/server.key\r\nTlsCaFile=\r\nTlsRequireClientCertificate=1\r\n"),
+              std::string::npos)
+        << saved;
+    EXPECT_EQ(saved.find("AllowedClients="), saved.rfind("AllowedClients="));
+
+    SecurityFields& f = runner.session(0).Security;
+    f.AllowedClients.text = "192.168.1.0/24";
+    f.Tls.checked = true;
+    f.TlsCaFile.text = "/etc/ssl/ca.pem";
+    writeprofilesettings(runner, path);
+    EXPECT_NE(readFile(path).find("ConnectOnVirtualOpen=1\r\nAllowedClients=192.168.1.0/24\r\nTls=1\r\n"
+                                  "TlsCaFile=/etc/ssl/ca.pem\r\n[Session2]"),
+              std::string::npos)
+        << readFile(path);
+}
+
+TEST_F(ConfigFile, CheckReportsTlsFilesAndListsThatWillNotWork)
+{
+    const std::string cert = dir.file("server.pem");
+    const std::string key = dir.file("server.key");
+    writeFile(cert, "-----BEGIN CERTIFICATE-----\nnot really\n-----END CERTIFICATE-----\n");
+    writeFile(key, "");
+    writeFile(path, crlf({"[Lintrel]", "NumSessions=3", "[Session1]", "Connector=0", "PortNumber=7001", "TCPOption=1",
+                          "AllowedClients=10.0.0.0/8, example.org", "[Session2]", "Connector=0", "PortNumber=7002",
+                          "TCPOption=1", "Tls=1", "TlsCertificate=" + cert, "TlsKey=" + key, "[Session3]",
+                          "Connector=0", "PortNumber=7003", "TCPOption=1", "Tls=1", "TlsCertificate=" + dir.file("gone.pem"),
+                          "TlsKey=" + key}));
+    std::ostringstream report;
+    EXPECT_EQ(checkConfigFile(path, report), 3) << report.str();
+    const std::string text = report.str();
+    for (const std::string& line : {
+             path + ":3: [Session1] AllowedClients: \"example.org\" is not an IP address or range\n",
+             path + ":8: [Session2] TLS certificate " + cert + " holds no PEM certificate\n",
+             path + ":15: [Session3] TLS certificate " + dir.file("gone.pem") + " does not exist\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << "in\n" << text;
 }
 
 TEST_F(ConfigFile, MissingFileGivesOneNewSessionAndTheGlobalDefaults)

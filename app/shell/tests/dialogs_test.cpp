@@ -12,16 +12,21 @@
 #include "shell_dialogs.h"
 
 #include "registry/desktop_mirror.h"
+#include "winsock/socket_control.h"
 #include "temp_dir.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTcpSocket>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -373,4 +378,64 @@ TEST_F(Dialogs, ResolveTool)
     EXPECT_EQ(messages[0], "Cannot resolve the IP Address for host name: no-such-host.invalid");
     d.Command3->click();   // Help... does nothing
     EXPECT_EQ(messages.size(), 1u);
+}
+
+// The security group edits the session's fields, picks files through the
+// file seam, locks while the session is active and shows what was refused.
+TEST_F(Dialogs, SecurityGroupOfTheSessionWindow)
+{
+    frmDocument w;
+    Session& s = w.session();
+    QString picked = "/etc/lintrel/server.pem";
+    QString askedTitle;
+    shellDialogs().pemFile = [&](QWidget*, const QString& title, const QString&) {
+        askedTitle = title;
+        return picked;
+    };
+    child<QLineEdit>(&w, "AllowedClients")->setText("x");   // programmatic: not an edit
+    EXPECT_EQ(s.Security.AllowedClients.text, "");
+    QTest::keyClicks(child<QLineEdit>(&w, "AllowedClients"), "10.0.0.0/8");
+    EXPECT_EQ(s.Security.AllowedClients.text, "x10.0.0.0/8");
+    child<QCheckBox>(&w, "Tls")->click();
+    EXPECT_TRUE(s.Security.Tls.checked);
+    child<QPushButton>(&w, "TlsCertificateBrowse")->click();
+    EXPECT_EQ(askedTitle, "TLS Certificate");
+    EXPECT_EQ(s.Security.TlsCertificate.text, "/etc/lintrel/server.pem");
+    EXPECT_EQ(child<QLineEdit>(&w, "TlsCertificate")->text(), "/etc/lintrel/server.pem");
+    picked.clear();   // cancelled: the path stays
+    child<QPushButton>(&w, "TlsCertificateBrowse")->click();
+    EXPECT_EQ(s.Security.TlsCertificate.text, "/etc/lintrel/server.pem");
+    child<QCheckBox>(&w, "TlsRequireClientCertificate")->click();
+    EXPECT_TRUE(s.Security.TlsRequireClientCertificate.checked);
+
+    // While the session is active the group is locked and shows who was refused.
+    s.Combo2.select("COM3");
+    s.TCPOption_Click(1);
+    s.Security.Tls.checked = false;
+    s.Security.AllowedClients.text = "127.0.0.1";
+    s.PortNumber.text = "0";
+    s.LocalIP.items.push_back("127.0.0.1");
+    s.LocalIP.select("127.0.0.1");
+    ::setenv("LINTREL_PORT_DIR", home.path().c_str(), 1);
+    s.chkVPort.checked = true;
+    child<QPushButton>(&w, "Command1")->click();
+    ASSERT_TRUE(s.isActive()) << s.StatusBar1[1].text;
+    for (const char* name : {"AllowedClients", "TlsCertificate", "TlsKey", "TlsCaFile"})
+        EXPECT_FALSE(child<QLineEdit>(&w, name)->isEnabled()) << name;
+    EXPECT_FALSE(child<QPushButton>(&w, "TlsKeyBrowse")->isEnabled());
+    EXPECT_FALSE(child<QCheckBox>(&w, "Tls")->isEnabled());
+    auto* refused = child<QLabel>(&w, "Refused");
+    EXPECT_TRUE(refused->isHidden());
+
+    QTcpSocket stranger;
+    ASSERT_TRUE(stranger.bind(QHostAddress("127.0.0.2"), 0));
+    stranger.connectToHost("127.0.0.1", quint16(s.Winsock1(0).localPort));
+    QDeadlineTimer until(10000);
+    while (s.Security.RefusedCount == 0 && !until.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_FALSE(refused->isHidden());
+    EXPECT_TRUE(refused->text().startsWith("Refused: 1 (last: client 127.0.0.2:")) << refused->text().toStdString();
+    EXPECT_TRUE(refused->text().endsWith(" refused: not allowed)")) << refused->text().toStdString();
+    child<QPushButton>(&w, "Command1")->click();
+    EXPECT_TRUE(child<QLineEdit>(&w, "AllowedClients")->isEnabled());
 }
