@@ -7,7 +7,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
+#include <QToolButton>
 
 namespace lintrel {
 namespace {
@@ -84,11 +84,12 @@ SecurityBox::SecurityBox(SecurityFields& fields, QWidget* parent)
     Refused = new QLabel;
     Refused->setObjectName("Refused");
     Refused->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    Refused->setWordWrap(true);
     rows->addRow(Refused);
     refresh();
 }
 
-QWidget* SecurityBox::fileRow(QLineEdit*& edit, TextField& field, QPushButton*& browse, const char* name,
+QWidget* SecurityBox::fileRow(QLineEdit*& edit, TextField& field, QToolButton*& browse, const char* name,
                               const QString& title)
 {
     auto* row = new QWidget;
@@ -96,13 +97,14 @@ QWidget* SecurityBox::fileRow(QLineEdit*& edit, TextField& field, QPushButton*& 
     layout->setContentsMargins(0, 0, 0, 0);
     edit = new QLineEdit;
     edit->setObjectName(name);
-    browse = new QPushButton("...");
+    browse = new QToolButton;
+    browse->setText("...");
     browse->setObjectName(QString(name) + "Browse");
     browse->setToolTip("Choose the file");
     layout->addWidget(edit);
     layout->addWidget(browse);
     connect(edit, &QLineEdit::textEdited, this, [&field](const QString& t) { field.text = t.toStdString(); });
-    connect(browse, &QPushButton::clicked, this, [this, &field, title] {
+    connect(browse, &QToolButton::clicked, this, [this, &field, title] {
         if (!shellDialogs().pemFile)
             return;
         const QString chosen = shellDialogs().pemFile(this, title, qs(field.text));
@@ -128,7 +130,7 @@ void SecurityBox::refresh()
     Browse[2]->setEnabled(f.TlsCaFile.enabled);
     const QString refused = f.RefusedCount == 0
                                 ? QString()
-                                : QString("Refused: %1 (last: %2)").arg(f.RefusedCount).arg(qs(f.LastRefused.text));
+                                : QString("Refused: %1, the last: %2").arg(f.RefusedCount).arg(qs(f.LastRefused.text));
     if (Refused->text() != refused)
         Refused->setText(refused);
     Refused->setVisible(!refused.isEmpty());

@@ -13,7 +13,7 @@
 class QCheckBox;
 class QLabel;
 class QLineEdit;
-class QPushButton;
+class QToolButton;
 
 namespace lintrel {
 
@@ -28,12 +28,12 @@ public:
     QLineEdit* TlsCertificate;
     QLineEdit* TlsKey;
     QLineEdit* TlsCaFile;
-    std::array<QPushButton*, 3> Browse;   // certificate, key, CA file
+    std::array<QToolButton*, 3> Browse;   // certificate, key, CA file
     QCheckBox* TlsRequireClientCertificate;
     QLabel* Refused;
 
 private:
-    QWidget* fileRow(QLineEdit*& edit, TextField& field, QPushButton*& browse, const char* name,
+    QWidget* fileRow(QLineEdit*& edit, TextField& field, QToolButton*& browse, const char* name,
                      const QString& title);
     SecurityFields& m_fields;
 };

@@ -88,6 +88,17 @@ std::string joined(const QList<QSslError>& errors)
     return text;
 }
 
+// The handshake's timer goes with the socket, but the socket is deleted
+// later than it is dropped: stopped here, it cannot call into a control
+// that is gone by then.
+void stopHandshakeTimer(QObject* s)
+{
+    if (auto* timer = s->findChild<QTimer*>("handshake", Qt::FindDirectChildrenOnly)) {
+        timer->disconnect();
+        timer->stop();
+    }
+}
+
 std::string seconds(int ms)
 {
     return std::to_string((ms + 999) / 1000) + " s";
@@ -188,6 +199,7 @@ void SocketControl::attach(QTcpSocket* s, bool handshakeAhead)
     if (handshakeAhead && ssl) {
         // Connected only once the handshake is done; it has its time.
         auto* timer = new QTimer(ssl);
+        timer->setObjectName("handshake");
         timer->setSingleShot(true);
         QObject::connect(timer, &QTimer::timeout, ssl, [this, ssl] { handshakeTimedOut(ssl); });
         QObject::connect(ssl, &QSslSocket::connected, ssl, [this, timer] { timer->start(handshakeTimeoutMs); });
@@ -343,6 +355,8 @@ void SocketControl::onPending()
         auto* ssl = qobject_cast<QSslSocket*>(s);
         if (!allowedClients.admits(s->peerAddress()))
             refuse(s, "not allowed");
+        else if (tls && ssl && int(handshakes_.size()) >= maxHandshakes)
+            refuse(s, "too many TLS handshakes under way");
         else if (tls && ssl)
             startHandshake(ssl);
         else
@@ -402,11 +416,7 @@ void SocketControl::endHandshake(QSslSocket* s, const std::string& failure)
         return;
     handshakes_.erase(it);
     s->disconnect();
-    if (auto* timer = s->findChild<QTimer*>("handshake", Qt::FindDirectChildrenOnly)) {
-        timer->disconnect();
-        timer->stop();
-        timer->deleteLater();
-    }
+    stopHandshakeTimer(s);
     if (failure.empty())
         offer(s);
     else
@@ -472,6 +482,7 @@ void SocketControl::close()
     }
     if (socket_) {
         socket_->disconnect();
+        stopHandshakeTimer(socket_);
         socket_->abort();
         socket_->deleteLater();
         socket_ = nullptr;
@@ -483,6 +494,7 @@ void SocketControl::close()
     }
     for (QSslSocket* s : handshakes_) {
         s->disconnect();
+        stopHandshakeTimer(s);
         s->abort();
         s->deleteLater();
     }

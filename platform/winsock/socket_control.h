@@ -81,6 +81,9 @@ public:
     // read and before a TLS handshake.
     AddressList allowedClients;
     int handshakeTimeoutMs = 10000;
+    // Handshakes a listener runs at once; more peers meanwhile are refused,
+    // so a flood of silent connections cannot take every descriptor.
+    int maxHandshakes = 64;
 
     std::string localIP() const;
     std::string remoteHostIP() const;

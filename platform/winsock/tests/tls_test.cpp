@@ -142,14 +142,14 @@ TEST_F(Tls, BadPeersAreRefusedBeforeTheirRequestAndOthersGoOn)
     // Plain TCP in place of a handshake, and a handshake that never starts.
     QTcpSocket plain;
     plain.connectToHost("127.0.0.1", listener.localPort);
-    ASSERT_TRUE(plain.waitForConnected(3000));
+    ASSERT_TRUE(plain.waitForConnected(10000));
     plain.write("GET / HTTP/1.0\r\n\r\n");
     ASSERT_TRUE(pumpUntil([&] { return refusals.size() == 4; }));
     EXPECT_NE(refusals.back().why.find("TLS handshake failed"), std::string::npos) << refusals.back().why;
     listener.handshakeTimeoutMs = 500;
     QTcpSocket silent;
     silent.connectToHost("127.0.0.1", listener.localPort);
-    ASSERT_TRUE(silent.waitForConnected(3000));
+    ASSERT_TRUE(silent.waitForConnected(10000));
     ASSERT_TRUE(pumpUntil([&] { return refusals.size() == 5; }));
     EXPECT_EQ(refusals.back().why, "TLS handshake not finished within 1 s");
     EXPECT_TRUE(pumpUntil([&] { return silent.state() == QAbstractSocket::UnconnectedState; }));
@@ -192,7 +192,7 @@ TEST_F(Tls, AllowListRefusesBeforeTheHandshake)
     QTcpSocket stranger;
     ASSERT_TRUE(stranger.bind(QHostAddress("127.0.0.2"), 0));
     stranger.connectToHost("127.0.0.1", listener.localPort);
-    ASSERT_TRUE(stranger.waitForConnected(3000));
+    ASSERT_TRUE(stranger.waitForConnected(10000));
     stranger.write(QByteArray(300, '\x16'));   // as if a ClientHello
     ASSERT_TRUE(pumpUntil([&] { return refusals.size() == 1; }));
     EXPECT_EQ(refusals[0].ip, "127.0.0.2");
@@ -203,6 +203,29 @@ TEST_F(Tls, AllowListRefusesBeforeTheHandshake)
     auto friendly = socatClient();
     friendly->write("x");
     EXPECT_TRUE(pumpUntil([&] { return received == "x"; })) << friendly->errors();
+}
+
+// Silent connections hold a handshake each only so long and only so many
+// at once; the listener serves the next good client afterwards.
+TEST_F(Tls, SilentConnectionsAreBoundedInTimeAndNumber)
+{
+    listen(context(serverFiles(false), true));
+    listener.maxHandshakes = 2;
+    listener.handshakeTimeoutMs = 400;
+    std::vector<std::unique_ptr<QTcpSocket>> silent;
+    for (int i = 0; i < 3; ++i) {
+        silent.push_back(std::make_unique<QTcpSocket>());
+        silent.back()->connectToHost("127.0.0.1", listener.localPort);
+        ASSERT_TRUE(silent.back()->waitForConnected(10000));
+    }
+    ASSERT_TRUE(pumpUntil([&] { return refusals.size() == 3; }));
+    EXPECT_EQ(refusals[0].why, "too many TLS handshakes under way");
+    EXPECT_EQ(refusals[1].why, "TLS handshake not finished within 1 s");
+    EXPECT_EQ(refusals[2].why, "TLS handshake not finished within 1 s");
+    listener.handshakeTimeoutMs = 10000;
+    auto good = socatClient();
+    good->write("x");
+    EXPECT_TRUE(pumpUntil([&] { return received == "x"; })) << good->errors();
 }
 
 TEST(AllowList, PlainListenerTakesOnlyListedAddresses)
@@ -223,7 +246,7 @@ TEST(AllowList, PlainListenerTakesOnlyListedAddresses)
         QTcpSocket c;
         ASSERT_TRUE(c.bind(QHostAddress(from), 0));
         c.connectToHost("127.0.0.1", listener.localPort);
-        ASSERT_TRUE(c.waitForConnected(3000));
+        ASSERT_TRUE(c.waitForConnected(10000));
         ASSERT_TRUE(pumpUntil([&] { return requests != requestsBefore || refused.size() != refusedBefore; }));
         EXPECT_EQ(requests, requestsBefore + (allowed ? 1 : 0)) << from;
         if (!allowed) {
