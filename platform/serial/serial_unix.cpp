@@ -449,6 +449,16 @@ void TtyDevice::fill()
     const std::size_t limit = std::max(m_inQueue, kDefaultInQueue);
     std::uint8_t chunk[16384];
     while (m_rx.size() < limit && !m_gone) {
+        // Asking the tty what it holds is far cheaper than a read that finds
+        // nothing (a tty read waits for the tty's buffer work each time).
+        int waiting = 0;
+        if (::ioctl(m_fd, FIONREAD, &waiting) == 0) {
+            if (waiting <= 0)
+                return;
+        } else if (errno == EIO || errno == ENXIO || errno == ENODEV) {
+            markGoneIfHungUp(-1, errno);
+            return;
+        }
         const std::size_t want = std::min(sizeof chunk, limit - m_rx.size());
         const ssize_t n = ::read(m_fd, chunk, want);
         if (n <= 0) {
@@ -537,10 +547,7 @@ bool TtyDevice::read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t* d
         bool gone = false;
         {
             std::lock_guard lock(m_mutex);
-            // With an input notifier the tty is read when it says so; a
-            // read that the buffer can answer needs no look at the tty.
-            if (!m_readNote || m_rx.size() < count - got)
-                fill();
+            fill();
             if (m_gone && m_rx.empty() && got == 0) {
                 *done = 0;
                 return fail(ERROR_DEVICE_REMOVED);
