@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <map>
 #include <optional>
+#include <utility>
 
 namespace lt::winsock {
 
@@ -179,6 +180,7 @@ void SocketControl::attach(QTcpSocket* s, bool handshakeAhead)
 {
     socket_ = s;
     tlsErrors_.clear();
+    handshaking_ = false;
     // A bounded receive buffer: bytes the owner does not take stay in the
     // kernel, so TCP flow control slows the peer instead of memory growing.
     s->setReadBufferSize(kReadBufferSize);
@@ -202,8 +204,12 @@ void SocketControl::attach(QTcpSocket* s, bool handshakeAhead)
         timer->setObjectName("handshake");
         timer->setSingleShot(true);
         QObject::connect(timer, &QTimer::timeout, ssl, [this, ssl] { handshakeTimedOut(ssl); });
-        QObject::connect(ssl, &QSslSocket::connected, ssl, [this, timer] { timer->start(handshakeTimeoutMs); });
-        QObject::connect(ssl, &QSslSocket::encrypted, ssl, [timer, connected] {
+        QObject::connect(ssl, &QSslSocket::connected, ssl, [this, timer] {
+            handshaking_ = true;
+            timer->start(handshakeTimeoutMs);
+        });
+        QObject::connect(ssl, &QSslSocket::encrypted, ssl, [this, timer, connected] {
+            handshaking_ = false;
             timer->stop();
             connected();
         });
@@ -225,7 +231,7 @@ void SocketControl::onSocketError()
     if (!socket_) return;
     auto e = socket_->error();
     auto* ssl = qobject_cast<QSslSocket*>(socket_);
-    const bool inHandshake = ssl && tls && state_ != SockState::Connected && !ssl->isEncrypted();
+    const bool inHandshake = std::exchange(handshaking_, false);
     if (e == QAbstractSocket::RemoteHostClosedError && !inHandshake) {
         onPeerClosed();
         return;
@@ -237,7 +243,7 @@ void SocketControl::onSocketError()
         return;
     }
     state_ = SockState::Error;
-    if (inHandshake || numberFor(e) == kErrTls) {
+    if (ssl && (inHandshake || numberFor(e) == kErrTls)) {
         const std::string why = inHandshake ? handshakeFailure(ssl, e, tlsErrors_)
                                             : "TLS failed - " + ssl->errorString().toStdString();
         if (events.error) events.error(kErrTls, why);
@@ -253,6 +259,7 @@ void SocketControl::handshakeTimedOut(QSslSocket* s)
         return;
     s->disconnect();
     s->abort();
+    handshaking_ = false;
     state_ = SockState::Error;
     if (events.error) events.error(kErrTls, "TLS handshake not finished within " + seconds(handshakeTimeoutMs));
 }

@@ -122,6 +122,7 @@ private:
     bool inConnect_ = false;
     std::optional<int> callError_;   // a QAbstractSocket::SocketError raised inside Connect
     std::string tlsErrors_;          // what the peer's certificate failed, for the error raised next
+    bool handshaking_ = false;       // an outgoing connection is up and its TLS handshake under way
     std::vector<QSslSocket*> handshakes_;   // incoming connections still in their TLS handshake
 };
 

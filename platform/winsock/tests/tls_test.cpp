@@ -337,6 +337,19 @@ TEST_F(TlsClient, AServerThatNeverAnswersTimesOut)
     EXPECT_FALSE(connected);
 }
 
+// No server at all is the refused connection it always was, not a TLS fault.
+TEST_F(TlsClient, NoServerIsARefusedConnection)
+{
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    serverPort = probe.serverPort();
+    probe.close();
+    connectClient();
+    ASSERT_TRUE(pumpUntil([&] { return !errors.empty(); }));
+    EXPECT_EQ(errors[0].ip, std::to_string(kErrRefused));
+    EXPECT_EQ(errors[0].why, describeError(kErrRefused));
+}
+
 TEST_F(Tls, FilesAreCheckedWithTheirReasons)
 {
     const std::string groupKey = dir.file("group.key");
