@@ -200,9 +200,9 @@ void frmMonitor::build()
     const int digit = m_table->fontMetrics().horizontalAdvance('0');
     m_table->setColumnWidth(TrafficModel::Time, digit * 17);
     m_table->setColumnWidth(TrafficModel::Direction, digit * 12);
-    m_table->setColumnWidth(TrafficModel::Client, digit * 22);
+    m_table->setColumnWidth(TrafficModel::Client, digit * 19);
     m_table->setColumnWidth(TrafficModel::Length, digit * 8);
-    m_table->setColumnWidth(TrafficModel::Hex, digit * (TrafficModel::kPreviewBytes * 3 + 2));
+    m_table->setColumnWidth(TrafficModel::Hex, digit * (TrafficModel::kPreviewBytes * 3 + 3));
 
     m_detail = new QPlainTextEdit;
     m_detail->setObjectName("txtDetail");
@@ -224,7 +224,7 @@ void frmMonitor::build()
     top->addLayout(bar);
     top->addWidget(split, 1);
     top->addWidget(m_status);
-    resize(digit * 150, 480);
+    resize(digit * 142, 520);
 
     connect(m_pause, &QCheckBox::toggled, this, [this](bool on) {
         m_log.setPaused(on);

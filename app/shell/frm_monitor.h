@@ -27,7 +27,7 @@ class Session;
 class TrafficModel : public QAbstractTableModel {
 public:
     enum Column { Time, Direction, Client, Length, Hex, Text, ColumnCount };
-    static constexpr int kPreviewBytes = 24;
+    static constexpr int kPreviewBytes = 16;
 
     explicit TrafficModel(const TrafficLog& log) : m_log(log) {}
     int rowCount(const QModelIndex& parent = {}) const override;

@@ -115,8 +115,16 @@ bool phantom(const std::string& sysTty)
 void fillFromSysfs(SerialDevice& d, const std::string& sysDir)
 {
     const std::string tty = sysDir + "/class/tty/" + baseName(d.node);
-    d.driver = baseName(readLink(tty + "/device/driver"));
     std::string dir = realPath(tty + "/device");
+    // Newer kernels put the serial core's own port and controller devices
+    // ("serial-base") between the tty and the device its driver serves.
+    for (std::string at = dir; !at.empty() && at.size() > sysDir.size(); at = at.substr(0, at.rfind('/'))) {
+        const std::string driver = readLink(at + "/driver");
+        if (driver.find("/serial-base/") == std::string::npos) {
+            d.driver = baseName(driver);
+            break;
+        }
+    }
     const std::string top = realPath(sysDir);
     for (int depth = 0; !dir.empty() && dir.size() > top.size() && depth < 8; ++depth) {
         if (!attribute(dir + "/idVendor").empty()) {
@@ -159,7 +167,10 @@ std::vector<SerialDevice> listWithUdev(const std::string& devDir)
         if (parent && !node.empty() && !phantom(text(udev_device_get_syspath(dev)))) {
             SerialDevice d;
             d.node = node;
-            d.driver = text(udev_device_get_driver(parent));
+            udev_device* owner = parent;
+            while (owner && text(udev_device_get_subsystem(owner)) == "serial-base")
+                owner = udev_device_get_parent(owner);
+            d.driver = text(udev_device_get_driver(owner ? owner : parent));
             for (udev_list_entry* l = udev_device_get_devlinks_list_entry(dev); l;
                  l = udev_list_entry_get_next(l)) {
                 const std::string link = text(udev_list_entry_get_name(l));

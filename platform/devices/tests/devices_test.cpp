@@ -65,6 +65,18 @@ TEST(Devices, ListsSerialNamesWithWhatSysfsTells)
         link(sys + "/devices/platform/serial8250", tty + "/device");
     }
 
+    // Newer kernels: the serial core's port and controller devices
+    // ("serial-base") stand between the tty and the device of its driver.
+    const std::string pnp = sys + "/devices/pnp0/00:01";
+    mkdirs(sys + "/bus/serial-base/drivers/port");
+    mkdirs(sys + "/bus/serial-base/drivers/ctrl");
+    mkdirs(sys + "/bus/pnp/drivers/serial");
+    link(sys + "/bus/pnp/drivers/serial", pnp + "/driver");
+    link(sys + "/bus/serial-base/drivers/ctrl", pnp + "/00:01:0/driver");
+    link(sys + "/bus/serial-base/drivers/port", pnp + "/00:01:0/00:01:0.0/driver");
+    ::unlink((sys + "/class/tty/ttyS2/device").c_str());
+    link(pnp + "/00:01:0/00:01:0.0", sys + "/class/tty/ttyS2/device");
+
     const std::vector<SerialDevice> list = lt::devices::listFromNames(dev, sys);
     std::vector<std::string> nodes;
     for (const SerialDevice& d : list)
@@ -83,6 +95,7 @@ TEST(Devices, ListsSerialNamesWithWhatSysfsTells)
 
     const SerialDevice& board = list[1];
     EXPECT_EQ(board.driver, "serial8250");
+    EXPECT_EQ(list[2].driver, "serial");
     EXPECT_TRUE(board.byId.empty());
     EXPECT_EQ(board.stableName(), board.node);
     EXPECT_TRUE(board.vendorId.empty());
