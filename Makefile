@@ -20,7 +20,7 @@ JOBS ?= 2
 PACKAGES := cmake g++ make qt6-base-dev qt6-qpa-plugins libgl-dev libgtest-dev libgmock-dev \
             socat python3-serial lrzsz picocom ckermit gkermit pkg-config \
             xvfb openbox xdotool x11-utils libqt6svg6 \
-            libsystemd-dev scdoc dpkg-dev lintian
+            libsystemd-dev libudev-dev scdoc dpkg-dev lintian
 
 .PHONY: all deps configure build run test install deb lintian clean
 
