@@ -57,6 +57,11 @@ bool isRemotePortName(const std::string& name)
     return true;
 }
 
+bool usablePortName(const std::string& name)
+{
+    return serial::comPortNumber(name) != 0 || (!name.empty() && name[0] == '/') || isRemotePortName(name);
+}
+
 PortChoice choosePort(const std::string& name)
 {
     PortChoice choice;
@@ -64,7 +69,7 @@ PortChoice choosePort(const std::string& name)
         choice.number = n;
         return choice;
     }
-    if (name.empty() || (name[0] != '/' && !isRemotePortName(name)))
+    if (!usablePortName(name))
         return choice;
     const QString wanted = canonical(name);
     for (int n = 1; n <= 255; ++n)

@@ -20,6 +20,10 @@ PortChoice choosePort(const std::string& nameOrPath);
 // nor a remote port (rfc2217://host:port)".
 std::string unusablePortText(const std::string& name);
 
+// Whether choosePort takes the name: a COM name, an absolute path or a
+// remote port.
+bool usablePortName(const std::string& name);
+
 // "scheme://..." with a scheme of letters, digits, "+", "-" or ".".
 bool isRemotePortName(const std::string& name);
 

@@ -21,6 +21,7 @@
 #include <QStatusBar>
 
 #include <iostream>
+#include <memory>
 
 namespace qelterm {
 namespace {
@@ -81,46 +82,43 @@ TermWindow::~TermWindow()
 
 void TermWindow::askForPort(std::string problem)
 {
-    for (;;) {
-        if (!problem.empty())
-            statusBar()->showMessage(QString::fromStdString(problem));
-        PortDialog d(this, QString::fromStdString(problem), QString::fromStdString(m_portName),
-                     QString::fromStdString(m_control.Settings()));
-        if (d.exec() != QDialog::Accepted)
-            return;
-        const std::string name = d.port().toStdString();
-        problem = openChosenPort(m_control, name, d.settings().toStdString(), m_tempMaps);
-        if (problem.empty())
-            return portChosen(name);
-        refresh();
-    }
+    choosePortWith(std::move(problem), [this](const QString& problem, const QString& port) {
+        return std::make_unique<PortDialog>(this, problem, port, QString::fromStdString(m_control.Settings()));
+    });
 }
 
 void TermWindow::askForRemote(std::string problem)
 {
+    choosePortWith(std::move(problem), [this](const QString& problem, const QString& port) {
+        return std::make_unique<RemoteDialog>(this, problem, port, QString::fromStdString(m_control.Settings()));
+    });
+}
+
+template <class MakeDialog>
+void TermWindow::choosePortWith(std::string problem, MakeDialog makeDialog)
+{
     for (;;) {
         if (!problem.empty())
             statusBar()->showMessage(QString::fromStdString(problem));
-        RemoteDialog d(this, QString::fromStdString(problem), QString::fromStdString(m_portName),
-                       QString::fromStdString(m_control.Settings()));
-        if (d.exec() != QDialog::Accepted)
+        const auto d = makeDialog(QString::fromStdString(problem), QString::fromStdString(m_portName));
+        if (d->exec() != QDialog::Accepted)
             return;
-        const std::string name = d.port().toStdString();
-        problem = openChosenPort(m_control, name, d.settings().toStdString(), m_tempMaps);
-        if (problem.empty())
-            return portChosen(name);
+        const std::string name = d->port().toStdString();
+        problem = openChosenPort(m_control, name, d->settings().toStdString(), m_tempMaps);
+        // The control has the port tried now, open or not; the one gone
+        // before is not waited for any more.
+        if (usablePortName(name)) {
+            m_portName = name;
+            m_portNumber = m_control.CommPort();
+            m_watch.stop();
+            m_gone = false;
+        }
         refresh();
+        if (problem.empty()) {
+            statusBar()->clearMessage();
+            return;
+        }
     }
-}
-
-void TermWindow::portChosen(const std::string& name)
-{
-    m_portName = name;
-    m_portNumber = m_control.CommPort();
-    m_watch.stop();
-    m_gone = false;
-    statusBar()->clearMessage();
-    refresh();
 }
 
 void TermWindow::place(bool lastSize)

@@ -64,8 +64,10 @@ private:
     void buildActions();   // window_menus.cpp
     QAction* makeAction(const char* objectName, const QString& text, const char* icon, const QKeySequence& keys);
     void run(std::int32_t command);
-    // The port the user chose opened (or they gave up on the one gone).
-    void portChosen(const std::string& name);
+    // Asks with the dialogs makeDialog(problem, port) makes until a port
+    // opens or the user gives up.
+    template <class MakeDialog>
+    void choosePortWith(std::string problem, MakeDialog makeDialog);
     void deviceChanged(bool gone);
     // A line of the window's own on the screen, between received lines.
     void notice(const std::string& text);
