@@ -241,14 +241,8 @@ void TermWindow::clearScrollBack()
     ::SetScrollRows(object, rows);
 }
 
-int runWindow(const Options& o)
+void setUpTerminal(CQelComm& control, const Options& o)
 {
-    QIcon icon;
-    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
-        icon.addFile(QString(":/qelterm/hicolor/%1x%1/apps/qelterm.png").arg(size), QSize(size, size));
-    QApplication::setWindowIcon(icon);
-    qelcomm::modem::installModemWindows();
-    CQelComm control;
     control.Dispatch().put(M::Emulation, Variant(std::int32_t(o.emulation)));
     control.Dispatch().put(M::ScrollRows, Variant(std::int32_t(1000)));
     control.Dispatch().put(M::CharacterSet, Variant(std::int32_t(o.charset)));
@@ -259,6 +253,17 @@ int runWindow(const Options& o)
     }
     // The screen follows the window, unless its size was given.
     control.Dispatch().put(M::AutoSize, Variant(std::int32_t(o.fixedSize ? 1 : 3)));
+}
+
+int runWindow(const Options& o)
+{
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QString(":/qelterm/hicolor/%1x%1/apps/qelterm.png").arg(size), QSize(size, size));
+    QApplication::setWindowIcon(icon);
+    qelcomm::modem::installModemWindows();
+    CQelComm control;
+    setUpTerminal(control, o);
     std::string tempMap;
     if (!o.project.empty()) {
         if (!QFile::exists(QString::fromStdString(o.project))) {

@@ -94,6 +94,10 @@ private:
     std::vector<std::string> m_tempMaps;    // ports maps written for device paths
 };
 
+// The terminal as the options want it: emulation, character set, colours,
+// a scroll-back, and a screen of fixed size or one following the window.
+void setUpTerminal(qelcomm::control::CQelComm& control, const Options& o);
+
 // Opens the port, shows the window and runs until it closes; the exit code.
 int runWindow(const Options& o);
 
