@@ -176,8 +176,9 @@ void TermWindow::refresh()
 
 void TermWindow::run(std::int32_t command)
 {
-    // Connect and Disconnect are the user's word on a device gone.
-    if (command == cc::CommCommand_Connect || command == cc::CommCommand_Disconnect) {
+    // Connect, Disconnect and a project are the user's word on a device gone.
+    if (command == cc::CommCommand_Connect || command == cc::CommCommand_Disconnect ||
+        command == cc::CommCommand_New || command == cc::CommCommand_Open) {
         m_watch.stop();
         m_gone = false;
     }
@@ -189,14 +190,9 @@ void TermWindow::deviceChanged(bool gone)
 {
     const std::string port = portLabel(m_portName, m_portNumber, m_control.CommPort());
     m_gone = gone;
-    if (gone) {
-        const std::string what = port + " is gone" + (m_watch.waiting() ? "; waiting for it to come back" : "");
-        notice(what);
-        statusBar()->showMessage(QString::fromStdString(what));
-    } else {
-        notice(port + " is back");
-        statusBar()->clearMessage();
-    }
+    // The title and the status bar say it too, from refresh().
+    notice(port + (gone ? " is gone" + std::string(m_watch.waiting() ? "; waiting for it to come back" : "")
+                        : " is back"));
     refresh();
 }
 

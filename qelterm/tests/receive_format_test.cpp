@@ -1,5 +1,6 @@
 // What the window makes of received bytes (time stamps, the hex dump), and
 // the words it names its port with.
+#include "options.h"
 #include "port_dialog.h"
 #include "port_name.h"
 #include "pty_pair.h"
@@ -87,6 +88,19 @@ TEST(ReceiveFormat, TextAfterTheHexDumpStartsALineWithItsStamp)
     f.format("xy", kNoon);
     f.setHex(false);
     EXPECT_EQ(f.format("text", kNoon), kStamp + "text");
+}
+
+TEST(ReceiveFormat, WindowStartsWithStampsOrHexOnRequest)
+{
+    const auto both = qelterm::parseOptions({"--timestamps", "--hex", "--port", "rfc2217://h:1"});
+    ASSERT_TRUE(both.options) << both.error;
+    EXPECT_TRUE(both.options->timestamps);
+    EXPECT_TRUE(both.options->hex);
+    EXPECT_EQ(both.options->port, "rfc2217://h:1");
+    const auto none = qelterm::parseOptions({});
+    ASSERT_TRUE(none.options);
+    EXPECT_FALSE(none.options->timestamps || none.options->hex);
+    EXPECT_FALSE(qelterm::parseOptions({"render", "--hex", "-"}).options);   // the window's alone
 }
 
 TEST(WindowText, PortLabelsAndTitles)
