@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QScreen>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QStatusBar>
 
 #include <iostream>
@@ -33,8 +34,13 @@ namespace cc = qelcomm::control;
 
 constexpr int kBreakMs = 250;   // as tcsendbreak's
 
-// ~/.config/lintrel/qelterm.conf, beside the ports map.
-QSettings windowSettings() { return QSettings("lintrel", "qelterm"); }
+// ~/.config/lintrel/qelterm.conf, beside the ports map; found anew each
+// time, as the ports map is ($XDG_CONFIG_HOME may change).
+QSettings windowSettings()
+{
+    return QSettings(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/lintrel/qelterm.conf",
+                     QSettings::IniFormat);
+}
 
 std::string text(const CQelComm& c, std::int32_t id)
 {
@@ -64,7 +70,7 @@ TermWindow::TermWindow(CQelComm& control, std::string portName)
     cc::SetCommandUi(&m_dialogs);
     m_watch.onChange = [this](bool gone) { deviceChanged(gone); };
     // Transfers, from the commands or started by the far end (ZModem's
-    // "rz" with automatic receive on), show their status over this window.
+    // "rz", seen by the receiver), show their status over this window.
     xfer::view::installStatusDialog([this](win::Hwnd) { return this; });
     // The dial status changes while Dial waits, which pumps messages.
     connect(&m_timer, &QTimer::timeout, this, [this] { refresh(); });
@@ -147,9 +153,20 @@ std::string TermWindow::state() const
     return "Disconnected";
 }
 
+std::string TermWindow::portText()
+{
+    // The ports map is read again only when the port changed.
+    if (m_labelNumber != m_control.CommPort() || m_labelName != m_portName) {
+        m_labelNumber = m_control.CommPort();
+        m_labelName = m_portName;
+        m_label = portLabel(m_portName, m_portNumber, m_labelNumber);
+    }
+    return m_label;
+}
+
 void TermWindow::refresh()
 {
-    const std::string port = portLabel(m_portName, m_portNumber, m_control.CommPort());
+    const std::string port = portText();
     const std::string settings = m_control.Settings();
     m_port->setText(QString::fromStdString(port));
     m_settings->setText(QString::fromStdString(settings));
@@ -164,14 +181,10 @@ void TermWindow::refresh()
     m_log->setVisible(!log.empty());
     m_dial->setText(QString::fromStdString(text(m_control, M::Dial)));
     setWindowTitle(QString::fromStdString(qelterm::windowTitle(text(m_control, M::ProjectFilename), port, settings, state())));
-    if (auto* a = findChild<QAction*>("actionDtr"))
-        a->setChecked(m_control.DTRHolding());
-    if (auto* a = findChild<QAction*>("actionRts"))
-        a->setChecked(m_control.RTSEnable());
-    if (auto* a = findChild<QAction*>("actionLog"))
-        a->setChecked(!log.empty());
-    if (auto* a = findChild<QAction*>("actionBreak"))
-        a->setEnabled(open);
+    m_dtrAction->setChecked(m_control.DTRHolding());
+    m_rtsAction->setChecked(m_control.RTSEnable());
+    m_logAction->setChecked(!log.empty());
+    m_breakAction->setEnabled(open);
 }
 
 void TermWindow::run(std::int32_t command)
@@ -188,7 +201,7 @@ void TermWindow::run(std::int32_t command)
 
 void TermWindow::deviceChanged(bool gone)
 {
-    const std::string port = portLabel(m_portName, m_portNumber, m_control.CommPort());
+    const std::string port = portText();
     m_gone = gone;
     // The title and the status bar say it too, from refresh().
     notice(port + (gone ? " is gone" + std::string(m_watch.waiting() ? "; waiting for it to come back" : "")

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+class QAction;
 class QLabel;
 
 namespace qelcomm::control {
@@ -75,6 +76,8 @@ private:
     void chooseLog(bool on);
     void sendBreak();
     void clearScrollBack();
+    // The port's name for the title and status bar.
+    std::string portText();
 
     qelcomm::control::CQelComm& m_control;
     qelcomm::terminal::TerminalView* m_view;
@@ -87,10 +90,16 @@ private:
     QLabel* m_state;
     QLabel* m_log;
     QLabel* m_dial;
+    QAction* m_dtrAction = nullptr;
+    QAction* m_rtsAction = nullptr;
+    QAction* m_logAction = nullptr;
+    QAction* m_breakAction = nullptr;
     QTimer m_timer;
     std::string m_portName;                 // as the user gave it
     int m_portNumber = 0;                   // the COM number it has
     bool m_gone = false;                    // the device went away and did not come back yet
+    std::string m_label, m_labelName;       // portText() and what it was made for
+    int m_labelNumber = -1;
     std::vector<std::string> m_tempMaps;    // ports maps written for device paths
 };
 

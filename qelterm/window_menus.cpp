@@ -65,7 +65,7 @@ void TermWindow::buildActions()
     QAction* font = command("actionFont", "Font...", "preferences-desktop-font", cc::CommCommand_Font);
 
     // The window's own.
-    QAction* log = makeAction("actionLog", "Log to File...", "document-save", ctrlShift(Qt::Key_F));
+    QAction* log = m_logAction = makeAction("actionLog", "Log to File...", "document-save", ctrlShift(Qt::Key_F));
     log->setCheckable(true);
     connect(log, &QAction::triggered, this, [this](bool on) { chooseLog(on); });
     QAction* quit = makeAction("actionQuit", "Quit", "application-exit", ctrlShift(Qt::Key_Q));
@@ -78,15 +78,15 @@ void TermWindow::buildActions()
     connect(port, &QAction::triggered, this, [this] { askForPort({}); });
     QAction* remote = makeAction("actionConnectTo", "Connect To...", "network-server", ctrlShift(Qt::Key_M));
     connect(remote, &QAction::triggered, this, [this] { askForRemote({}); });
-    QAction* brk = makeAction("actionBreak", "Send Break", nullptr, ctrlShift(Qt::Key_B));
+    QAction* brk = m_breakAction = makeAction("actionBreak", "Send Break", nullptr, ctrlShift(Qt::Key_B));
     connect(brk, &QAction::triggered, this, [this] { sendBreak(); });
-    QAction* dtr = makeAction("actionDtr", "DTR", nullptr, ctrlShift(Qt::Key_D));
+    QAction* dtr = m_dtrAction = makeAction("actionDtr", "DTR", nullptr, ctrlShift(Qt::Key_D));
     dtr->setCheckable(true);
     connect(dtr, &QAction::triggered, this, [this](bool on) {
         m_control.SetDTRHolding(on);
         refresh();
     });
-    QAction* rts = makeAction("actionRts", "RTS", nullptr, ctrlShift(Qt::Key_R));
+    QAction* rts = m_rtsAction = makeAction("actionRts", "RTS", nullptr, ctrlShift(Qt::Key_R));
     rts->setCheckable(true);
     connect(rts, &QAction::triggered, this, [this](bool on) {
         m_control.SetRTSEnable(on);
