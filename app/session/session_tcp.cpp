@@ -71,7 +71,8 @@ void Session::Winsock1_ConnectionRequest(int /*index*/, long requestId)
         m_sockets.push_back(newSocket(slot));
     }
     Winsock1(slot).localPort = Winsock1(0).localPort;
-    Winsock1(slot).accept(requestId);
+    if (!Winsock1(slot).accept(requestId).failed())
+        clientOpened(slot);
     StatusBar1[1].text = "TCP/IP Status: (" + std::to_string(ClientCount) + ") Connected";
     notify();
 }
@@ -92,6 +93,7 @@ void Session::Winsock1_DataArrival(int index)
             return;
     }
     Winsock1(index).getData(bytes, long(room));
+    m_counters.takenFrom(index, bytes.size());
     notify();
 
     if ((ServerMode == 1 && ServerTCPOptions == 1) || (ServerMode != 1 && ClientOptions == 1))
@@ -106,6 +108,8 @@ void Session::Winsock1_DataArrival(int index)
         if (first == 0 || index != first)
             return;
     }
+    if (m_tap && !bytes.empty())
+        tapToSerial(index, bytes);
     if (bytes == BreakMarker) {
         // A 400 ms break on the line; the whole process waits, as the
         // break must be one unbroken condition on the wire.
@@ -134,8 +138,9 @@ void Session::takeHeldSockets()
             Winsock1_DataArrival(index);
 }
 
-void Session::Winsock1_Connect(int /*index*/)
+void Session::Winsock1_Connect(int index)
 {
+    clientOpened(index);
     Timer1.setEnabled(false);
     StatusBar1[1].text = "TCP/IP Status: Connected";
     notify();
@@ -151,6 +156,7 @@ void Session::closeHandling(int index)
     if (InClose)
         return;
     InClose = true;
+    clientClosed(index);
     Winsock1(index).close();
     if (--ClientCount < 0)
         ClientCount = 0;
@@ -192,8 +198,10 @@ void Session::Kelvad1_OnOpenClose(bool opened)
     } else {
         StatusBar1[1].text = "TCP/IP Status: Closed";
         notify();
-        if (s0.state() == SockState::Connected)
+        if (s0.state() == SockState::Connected) {
+            clientClosed(0);
             s0.close();
+        }
     }
 }
 

@@ -56,7 +56,7 @@ TEST(PortDialog, AnotherPortChosenByDevicePathOrComName)
     EXPECT_EQ(pty.line().baud, 9600u);
     control.SetPortOpen(false);
     EXPECT_TRUE(contains(qelterm::openChosenPort(control, "not a port", "9600,n,8,1", maps),
-                         "neither a COM name nor a device path"));
+                         "neither a COM name, a device path nor a remote port"));
     EXPECT_TRUE(contains(qelterm::openChosenPort(control, "/dev/no-such-serial-device", "9600,n,8,1", maps),
                          "no such device"));
     EXPECT_FALSE(control.PortOpen());
