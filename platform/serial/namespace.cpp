@@ -63,6 +63,11 @@ bool exists(const std::string& path)
 
 }  // namespace
 
+bool isRemotePortName(const std::string& name)
+{
+    return lower(name.substr(0, 10)) == "rfc2217://";
+}
+
 int comPortNumber(const std::string& name)
 {
     std::string s = lower(name);
