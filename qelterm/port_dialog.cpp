@@ -21,6 +21,9 @@ std::string openFailureText(const std::string& port)
     std::string text = "Cannot open " + port;
     if (device != port)
         text += " (" + device + ")";
+    if (serial::isRemotePortName(device))
+        return text + ": no RFC 2217 server answers there, or it refused the connection. "
+                      "Pick another port below.";
     const QFileInfo info(QString::fromStdString(device));
     if (!info.exists())
         return text + ": there is no such device. Pick another port below.";

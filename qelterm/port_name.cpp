@@ -45,7 +45,9 @@ PortChoice choosePort(const std::string& name)
         choice.number = n;
         return choice;
     }
-    if (name.empty() || name[0] != '/')
+    // Device paths, and remote ports (rfc2217://host:port), which the
+    // serial layer opens over TCP.
+    if (name.empty() || (name[0] != '/' && !serial::isRemotePortName(name)))
         return choice;
     const QString wanted = canonical(name);
     for (int n = 1; n <= 255; ++n)

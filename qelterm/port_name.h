@@ -1,6 +1,6 @@
 // How qelterm reaches the port it was given: a COM name directly, a device
-// path through the COM namespace (an existing entry, else a private ports
-// map that adds one).
+// path or a remote port (rfc2217://host:port) through the COM namespace (an
+// existing entry, else a private ports map that adds one).
 #pragma once
 
 #include <string>

@@ -31,6 +31,9 @@ TEST(PortDialog, TheReasonAPortDidNotOpen)
     map.map(7, pty.slavePath());
     const std::string held = qelterm::openFailureText("COM7");
     EXPECT_TRUE(contains(held, "Cannot open COM7 (" + pty.slavePath() + "): another program holds it")) << held;
+    map.map(8, "rfc2217://127.0.0.1:1");
+    const std::string remote = qelterm::openFailureText("COM8");
+    EXPECT_TRUE(contains(remote, "Cannot open COM8 (rfc2217://127.0.0.1:1): no RFC 2217 server answers there")) << remote;
 
     if (::geteuid() != 0) {   // root may open anything, so the check cannot fail there
         testsupport::TempDir dir;
