@@ -349,6 +349,38 @@ TEST_F(Rfc2217Session, AsAClientThePortsSettingsReachTheRemotePort)
     EXPECT_EQ(server.state().data, allByteValues());
 }
 
+// A real-port session whose COM name maps to a remote port works as on a
+// local one (raw TCP here); the connection dropping is a device removed.
+TEST_F(Rfc2217Session, ARealPortSessionOnARemotePort)
+{
+    AccessServer server;
+    map.map(12, server.url());
+    Session s(&host);
+    s.Combo2.select("COM12");
+    s.Combo1[0].select("57600");
+    s.TCPOption_Click(1);
+    s.LocalIP.items.push_back("127.0.0.1");
+    s.LocalIP.select("127.0.0.1");
+    s.PortNumber.text = "0";
+    s.Command1_Click();
+    ASSERT_EQ(s.StatusBar1[0].text, "COM Status: Open");
+    EXPECT_EQ(server.state().baud, 57600u);
+    auto client = connectTo(s.Winsock1(0).localPort);
+    ASSERT_TRUE(client);
+    ASSERT_TRUE(pumpUntil([&] { return s.ClientCount == 1; }));
+    pumpFor(20);
+    client->write(QByteArray::fromStdString(allByteValues()));
+    EXPECT_TRUE(serverHas(server, [](const AccessServer::Port& p) { return p.data.size() >= 256; }));
+    EXPECT_EQ(server.state().data, allByteValues());
+    server.send(allByteValues());
+    EXPECT_EQ(receive(client.get(), 256), allByteValues());
+
+    server.dropClient();
+    EXPECT_TRUE(pumpUntil([&] { return s.StatusBar1[0].text == "COM Status: Error - Device removed"; }));
+    EXPECT_TRUE(s.ReopenTimer.enabled());
+    s.Command1_Click();
+}
+
 // A program that opens a pseudo-terminal port, sets 57600 with two stop
 // bits and RTS/CTS, reports, waits for a word on stdin, then sets 19200.
 const char* const kProgram = R"(
