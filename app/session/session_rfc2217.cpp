@@ -198,6 +198,7 @@ void ComPortControl::accepted(int index)
 void ComPortControl::connected(int index)
 {
     closed(index);
+    m_appliedModem = -1;   // the new server's first notification sets every line
     Peer* p = peer(index);
     if (auto* c = dynamic_cast<ClientPeer*>(p))
         c->sendLine(inForce());   // held by the codec until the server agrees
