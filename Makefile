@@ -1,6 +1,18 @@
 # Set-up and entry points. Both targets install missing Debian packages first,
 # then configure and build incrementally in build/.
+# SANITIZE=address,undefined or SANITIZE=thread builds into a folder of its
+# own (build-address-undefined, build-thread) and runs the tests there.
+SANITIZE ?=
+ifeq ($(SANITIZE),)
 BUILD_DIR ?= build
+else
+comma := ,
+BUILD_DIR ?= build-$(subst $(comma),-,$(SANITIZE))
+# Leak checking is off: Qt and GLib keep allocations for the process's life.
+SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  TSAN_OPTIONS=suppressions=$(CURDIR)/tools/sanitizers/tsan.supp:halt_on_error=1:second_deadlock_stack=1
+endif
 JOBS ?= 2
 PACKAGES := cmake g++ make qt6-base-dev qt6-qpa-plugins libgl-dev libgtest-dev libgmock-dev \
             socat python3-serial ser2net lrzsz picocom ckermit gkermit pkg-config \
@@ -22,7 +34,7 @@ deps:
 	fi
 
 $(BUILD_DIR)/CMakeCache.txt:
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLINTREL_SANITIZE=$(SANITIZE)
 
 configure: deps $(BUILD_DIR)/CMakeCache.txt
 
@@ -41,7 +53,7 @@ run: build
 	fi
 
 test: build
-	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS) --timeout 300
+	cd $(BUILD_DIR) && $(SANITIZER_ENV) QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS) --timeout 300
 
 # Installs programs, libraries, headers, pkg-config and CMake package files
 # under PREFIX (make install PREFIX=~/.local).

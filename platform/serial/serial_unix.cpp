@@ -259,6 +259,7 @@ private:
     std::vector<std::uint8_t> m_tx;  // output queue: bytes from m_txHead on wait for the tty
     std::size_t m_txHead = 0;
     bool m_gone = false;             // hung up: the device went away
+    std::uint32_t m_noModemLines = 0; // the error TIOCMGET gave once for good
     // Notifications, on the thread that asked for them.
     std::function<void(std::uint32_t)> m_notify;
     QPointer<QSocketNotifier> m_readNote, m_writeNote;
@@ -414,6 +415,16 @@ void TtyDevice::fill()
     const std::size_t limit = std::max(m_inQueue, kDefaultInQueue);
     std::uint8_t chunk[16384];
     while (m_rx.size() < limit && !m_gone) {
+        // Asking the tty what it holds is far cheaper than a read that finds
+        // nothing (a tty read waits for the tty's buffer work each time).
+        int waiting = 0;
+        if (::ioctl(m_fd, FIONREAD, &waiting) == 0) {
+            if (waiting <= 0)
+                return;
+        } else if (errno == EIO || errno == ENXIO || errno == ENODEV) {
+            markGoneIfHungUp(-1, errno);
+            return;
+        }
         const std::size_t want = std::min(sizeof chunk, limit - m_rx.size());
         const ssize_t n = ::read(m_fd, chunk, want);
         if (n <= 0) {
@@ -479,7 +490,7 @@ bool TtyDevice::clearError(std::uint32_t* errors, COMSTAT* stat)
     stat->cbInQue = std::uint32_t(m_rx.size());
     stat->cbOutQue = std::uint32_t(pending());
     int out = 0;
-    if (::ioctl(m_fd, TIOCOUTQ, &out) == 0 && out > 0)
+    if (!m_pty && ::ioctl(m_fd, TIOCOUTQ, &out) == 0 && out > 0)   // a pty always answers 0
         stat->cbOutQue += std::uint32_t(out);
     int lines = 0;
     if (m_dcb.fOutxCtsFlow && ::ioctl(m_fd, TIOCMGET, &lines) == 0)
@@ -750,9 +761,18 @@ bool TtyDevice::escape(std::uint32_t function)
 
 bool TtyDevice::modemStatus(std::uint32_t* status)
 {
+    // A tty without modem lines (a pseudo-terminal) says so once; the
+    // answer does not change, and the engine asks on every tick.
+    if (m_noModemLines)
+        return fail(m_noModemLines);
     int lines = 0;
-    if (::ioctl(m_fd, TIOCMGET, &lines) != 0)
-        return failErrno();
+    if (::ioctl(m_fd, TIOCMGET, &lines) != 0) {
+        const int e = errno;
+        failErrno();
+        if (e == ENOTTY || e == EINVAL)
+            m_noModemLines = GetLastError();
+        return false;
+    }
     *status = ((lines & TIOCM_CTS) ? MS_CTS_ON : 0) | ((lines & TIOCM_DSR) ? MS_DSR_ON : 0)
         | ((lines & TIOCM_RI) ? MS_RING_ON : 0) | ((lines & TIOCM_CD) ? MS_RLSD_ON : 0);
     return true;

@@ -134,6 +134,44 @@ TEST_F(LowLatency, PacketModeStillHoldsARemainderForItsTimeOut)
     EXPECT_EQ(receive(client.get(), 50, 5000).size(), 50u);
 }
 
+// The virtual port's road is as prompt: a program on the port echoes what
+// it reads, with the session's tick stopped.
+TEST_F(LowLatency, AVirtualPortEchoesWithoutTheTick)
+{
+    const char* const echo = R"(
+import serial, sys
+p = serial.Serial(sys.argv[1], 9600, timeout=5)
+for i in range(3):
+    b = p.read(5)
+    p.write(b)
+    p.flush()
+p.close()
+)";
+    Session s(&host);
+    s.LowLatency.checked = true;
+    s.chkVPort.checked = true;
+    s.Combo2.select("COM5");
+    s.TCPOption_Click(1);
+    s.LocalIP.items.push_back("127.0.0.1");
+    s.LocalIP.select("127.0.0.1");
+    s.PortNumber.text = "0";
+    s.Command1_Click();
+    ASSERT_EQ(s.StatusBar1[0].text, "Virtual Port COM5 created");
+    auto client = connectTo(s.Winsock1(0).localPort);
+    ASSERT_TRUE(client);
+    ASSERT_TRUE(pumpUntil([&] { return s.ClientCount == 1; }));
+    QProcess program;
+    program.start("/usr/bin/python3", {"-c", echo, QString::fromStdString(ports.path() + "/COM5")});
+    ASSERT_TRUE(program.waitForStarted(5000));
+    ASSERT_TRUE(pumpUntil([&] { return s.Kelvad1().IsOpened(); }, 10000));
+    s.Timer2.setEnabled(false);
+    for (const char* word : {"alpha", "bravo", "charl"}) {
+        client->write(word);
+        EXPECT_EQ(receive(client.get(), 5, 5000), word);
+    }
+    pumpUntil([&] { return program.state() == QProcess::NotRunning; }, 10000);
+}
+
 // While nothing waits, a low-latency session's tick slows to once a
 // second; any traffic brings it back to 50 ms until the work is done.
 TEST_F(LowLatency, TheTickSlowsWhileIdle)
