@@ -9,7 +9,10 @@ else
 comma := ,
 BUILD_DIR ?= build-$(subst $(comma),-,$(SANITIZE))
 # Leak checking is off: Qt and GLib keep allocations for the process's life.
-SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0 \
+# Programs the tests build or run against the library (a C example, Python
+# through ctypes) are not instrumented: the runtime is preloaded for them.
+ASAN_RUNTIME := $(if $(findstring address,$(SANITIZE)),LD_PRELOAD=$(shell gcc -print-file-name=libasan.so))
+SANITIZER_ENV := $(ASAN_RUNTIME) ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   TSAN_OPTIONS=suppressions=$(CURDIR)/tools/sanitizers/tsan.supp:halt_on_error=1:second_deadlock_stack=1
 endif
@@ -17,7 +20,7 @@ JOBS ?= 2
 PACKAGES := cmake g++ make qt6-base-dev qt6-qpa-plugins libgl-dev libgtest-dev libgmock-dev \
             socat python3-serial ser2net lrzsz picocom ckermit gkermit pkg-config \
             xvfb openbox xdotool x11-utils libqt6svg6 \
-            libsystemd-dev scdoc dpkg-dev lintian
+            libsystemd-dev libudev-dev scdoc dpkg-dev lintian
 
 .PHONY: all deps configure build run test install deb lintian clean
 

@@ -122,7 +122,7 @@ int runDial(const Options& o)
 {
     const PortChoice choice = choosePort(o.port);
     if (!choice.number) {
-        std::cerr << "qelterm: " << o.port << " is neither a COM name nor a device path\n";
+        std::cerr << "qelterm: " << unusablePortText(o.port) << "\n";
         return kDialUsage;
     }
     int code;

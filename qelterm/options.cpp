@@ -56,6 +56,7 @@ bool parseSize(const std::string& s, int* columns, int* rows)
 const char* const kUsage =
     "Usage: qelterm [--port PORT] [--settings S] [--emulation tty|ansi|vt52|vt100]\n"
     "               [--charset utf-8|pc] [--colors full|pc] [--size COLSxROWS]\n"
+    "               [--timestamps] [--hex]\n"
     "       qelterm render [--emulation E] [--size COLSxROWS] [--charset C] [--colors C]\n"
     "                      [--eol nextline|donothing|wrapline|wrapscreen] [--attributes] FILE|-\n"
     "       qelterm [--port PORT] [--settings S] [--emulation E] FILE.sco\n"
@@ -66,10 +67,13 @@ const char* const kUsage =
     "\n"
     "Without a command, opens a terminal window on PORT: a COM name (COM3, found\n"
     "through the ports map), a device path such as /dev/ttyUSB0, or a remote port\n"
-    "rfc2217://HOST:PORT (an RFC 2217 server such as ser2net). Defaults:\n"
-    "COM1, \"9600,n,8,1\", VT100. Keys typed in the window are sent to the port.\n"
+    "offered with RFC 2217 as rfc2217://HOST:TCPPORT. Defaults: COM1,\n"
+    "\"9600,n,8,1\", VT100. Keys typed in the window are sent to the port; the\n"
+    "window's own shortcuts take Ctrl+Shift (Ctrl+Shift+C and V copy and paste).\n"
     "The screen's columns and rows follow the window's size unless --size fixes\n"
-    "them.\n"
+    "them. When the port's device goes away, the window opens it again when it\n"
+    "returns. --timestamps puts the time before each received line, --hex shows\n"
+    "received bytes as a hex dump (both also in the View menu).\n"
     "\n"
     "--charset utf-8 (the default) reads received bytes as UTF-8 (wide\n"
     "characters take two cells); pc reads each byte as a character of the PC\n"
@@ -282,6 +286,10 @@ ParseResult parseOptions(const std::vector<std::string>& args)
         } else if (a == "--colors") {
             if (!value(a, &v) || (o.rendition = renditionByName(v)) < 0)
                 return {{}, "bad --colors value (full or pc)"};
+        } else if (a == "--timestamps" && o.mode == Options::Mode::Window) {
+            o.timestamps = true;
+        } else if (a == "--hex" && o.mode == Options::Mode::Window) {
+            o.hex = true;
         } else if (a == "--eol" && o.mode == Options::Mode::Render) {
             if (!value(a, &v) || (o.endOfLine = endOfLineByName(v)) < 0)
                 return {{}, "bad --eol value (nextline, donothing, wrapline or wrapscreen)"};

@@ -20,6 +20,8 @@ struct Options {
     bool attributes = false;
     std::string file;                  // render input, "-" for standard input
     std::string project;               // window: a project file (.sco) to open
+    bool timestamps = false;           // window: a time stamp before each received line
+    bool hex = false;                  // window: received bytes as a hex dump
     // dial
     int modem = 0;                     // entry of the modem list
     bool pulse = false;

@@ -10,6 +10,7 @@
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QSpinBox;
 
 namespace qelcomm::control { class CQelComm; }
 
@@ -39,6 +40,29 @@ public:
 private:
     QLabel* m_problem;
     QComboBox* m_port;
+    QLineEdit* m_settings;
+};
+
+// The remote port at host and TCP port, spoken to with RFC 2217 (Telnet
+// COM port control): "rfc2217://host:port", an IPv6 address in brackets;
+// empty for a host that cannot be one (empty, or with spaces or "/").
+std::string remotePortName(const std::string& host, int tcpPort);
+
+// "Connect to...": a serial port that a server (ser2net, a Lintrel
+// session, ...) offers over the network with RFC 2217.
+class RemoteDialog : public QDialog {
+public:
+    // current: the port open now; a remote one gives the host and TCP port
+    // to start on.
+    RemoteDialog(QWidget* parent, const QString& problem, const QString& current, const QString& settings);
+    // The remote port's name; empty while the host is not a host.
+    QString port() const;
+    QString settings() const;
+
+private:
+    QLabel* m_problem;
+    QLineEdit* m_host;
+    QSpinBox* m_tcpPort;
     QLineEdit* m_settings;
 };
 

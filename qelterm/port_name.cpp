@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QTemporaryFile>
 
+#include <cctype>
 #include <cstdlib>
 
 namespace qelterm {
@@ -38,6 +39,29 @@ QStringList currentEntries()
 
 }  // namespace
 
+std::string unusablePortText(const std::string& name)
+{
+    return name + " is neither a COM name, a device path nor a remote port (rfc2217://host:port)";
+}
+
+bool isRemotePortName(const std::string& name)
+{
+    const auto colon = name.find("://");
+    if (colon == std::string::npos || colon == 0 || colon + 3 >= name.size())
+        return false;
+    for (std::size_t i = 0; i < colon; ++i) {
+        const char c = name[i];
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.')
+            return false;
+    }
+    return true;
+}
+
+bool usablePortName(const std::string& name)
+{
+    return serial::comPortNumber(name) != 0 || (!name.empty() && name[0] == '/') || isRemotePortName(name);
+}
+
 PortChoice choosePort(const std::string& name)
 {
     PortChoice choice;
@@ -45,9 +69,7 @@ PortChoice choosePort(const std::string& name)
         choice.number = n;
         return choice;
     }
-    // Device paths, and remote ports (rfc2217://host:port), which the
-    // serial layer opens over TCP.
-    if (name.empty() || (name[0] != '/' && !serial::isRemotePortName(name)))
+    if (!usablePortName(name))
         return choice;
     const QString wanted = canonical(name);
     for (int n = 1; n <= 255; ++n)

@@ -244,7 +244,7 @@ int runTransfer(const Options& o)
 {
     const PortChoice choice = choosePort(o.port);
     if (!choice.number) {
-        std::cerr << "qelterm: " << o.port << " is neither a COM name nor a device path\n";
+        std::cerr << "qelterm: " << unusablePortText(o.port) << "\n";
         return kTransferUsage;
     }
     int code;

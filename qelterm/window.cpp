@@ -1,24 +1,28 @@
 #include "window.h"
 
-#include "command_ui.h"
 #include "modem_widgets.h"
 #include "port_dialog.h"
 #include "port_name.h"
 #include "qel_comm.h"
 #include "qel_comm_commands.h"
+#include "qelcomm_terminal.h"
 #include "status_view.h"
 #include "terminal_view.h"
+#include "window_text.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
-#include <QMainWindow>
+#include <QScreen>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QStatusBar>
-#include <QTimer>
-#include <QToolBar>
 
 #include <iostream>
+#include <memory>
 
 namespace qelterm {
 namespace {
@@ -28,140 +32,226 @@ using qelcomm::control::CQelComm;
 namespace M = qelcomm::control::MemberId;
 namespace cc = qelcomm::control;
 
-// The twelve commands with their captions and desktop theme icons.
-const struct {
-    std::int32_t command;
-    const char* caption;
-    const char* icon;
-    bool separatorAfter;
-} kCommands[] = {
-    {cc::CommCommand_New, "New", "document-new", false},
-    {cc::CommCommand_Open, "Open...", "document-open", false},
-    {cc::CommCommand_Save, "Save", "document-save", false},
-    {cc::CommCommand_SaveAs, "Save As...", "document-save-as", true},
-    {cc::CommCommand_Copy, "Copy", "edit-copy", false},
-    {cc::CommCommand_Paste, "Paste", "edit-paste", true},
-    {cc::CommCommand_Connect, "Connect", "network-connect", false},
-    {cc::CommCommand_Disconnect, "Disconnect", "network-disconnect", true},
-    {cc::CommCommand_SendFile, "Send File...", "go-up", false},
-    {cc::CommCommand_ReceiveFile, "Receive File...", "go-down", true},
-    {cc::CommCommand_Properties, "Properties...", "document-properties", false},
-    {cc::CommCommand_Font, "Font...", "preferences-desktop-font", false},
-};
+constexpr int kBreakMs = 250;   // as tcsendbreak's
 
-class TermWindow : public QMainWindow {
-public:
-    TermWindow(CQelComm& control, std::string portName)
-        : m_control(control), m_view(new qelcomm::terminal::TerminalView(control.Window())),
-          m_dialogs(this, m_view), m_portName(std::move(portName))
-    {
-        setCentralWidget(m_view);
-        QToolBar* bar = addToolBar("Commands");
-        auto* portAction = new QAction(QIcon::fromTheme("preferences-system"), "Port...", this);
-        portAction->setObjectName("actionPort");
-        connect(portAction, &QAction::triggered, this, [this] { askForPort({}); });
-        bar->addAction(portAction);
-        bar->addSeparator();
-        m_view->setContextMenuPolicy(Qt::ActionsContextMenu);
-        for (const auto& c : kCommands) {
-            auto* action = new QAction(QIcon::fromTheme(c.icon), c.caption, this);
-            connect(action, &QAction::triggered, this, [this, n = c.command] { run(n); });
-            bar->addAction(action);
-            m_view->addAction(action);
-            if (c.separatorAfter) {
-                bar->addSeparator();
-                auto* separator = new QAction(this);
-                separator->setSeparator(true);
-                m_view->addAction(separator);
-            }
-        }
-        for (QLabel* l : {m_port, m_settings, m_state})
-            statusBar()->addPermanentWidget(l);
-        statusBar()->addWidget(m_dial, 1);
-        m_dialogs.onStatus = [this] { refresh(); };
-        cc::SetCommandUi(&m_dialogs);
-        // Transfers, from the commands or started by the far end (ZModem's
-        // "rz" with automatic receive on), show their status over this window.
-        xfer::view::installStatusDialog([this](win::Hwnd) { return this; });
-        // The dial status changes while Dial waits, which pumps messages.
-        connect(&m_timer, &QTimer::timeout, this, [this] { refresh(); });
-        m_timer.start(250);
-        refresh();
-    }
-    ~TermWindow() override
-    {
-        xfer::setStatusViewFactory({});
-        cc::SetCommandUi(nullptr);
-        for (const std::string& map : m_tempMaps)
-            QFile::remove(QString::fromStdString(map));
-    }
+// ~/.config/lintrel/qelterm.conf, beside the ports map; found anew each
+// time, as the ports map is ($XDG_CONFIG_HOME may change).
+QSettings windowSettings()
+{
+    return QSettings(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/lintrel/qelterm.conf",
+                     QSettings::IniFormat);
+}
 
-    // Asks for a port until one opens or the user gives up; problem says
-    // why the last one did not open.
-    void askForPort(std::string problem)
-    {
-        for (;;) {
-            if (!problem.empty())
-                statusBar()->showMessage(QString::fromStdString(problem));
-            PortDialog d(this, QString::fromStdString(problem), QString::fromStdString(m_portName),
-                         QString::fromStdString(m_control.Settings()));
-            if (d.exec() != QDialog::Accepted)
-                return;
-            const std::string name = d.port().toStdString();
-            problem = openChosenPort(m_control, name, d.settings().toStdString(), m_tempMaps);
-            refresh();
-            if (problem.empty()) {
-                m_portName = name;
-                statusBar()->clearMessage();
-                return;
-            }
-        }
-    }
-
-    qelcomm::terminal::TerminalView* view() const { return m_view; }
-
-    void refresh()
-    {
-        m_port->setText(QString("COM%1").arg(m_control.CommPort()));
-        m_settings->setText(QString::fromStdString(m_control.Settings()));
-        m_state->setText(m_control.PortOpen() ? "Connected" : "Disconnected");
-        Variant dial, file;
-        m_control.Dispatch().get(M::Dial, dial);
-        m_dial->setText(QString::fromStdString(dial.toString()));
-        m_control.Dispatch().get(M::ProjectFilename, file);
-        setWindowTitle(file.toString().empty() ? QString("qelterm")
-                                               : QString("qelterm - %1").arg(QString::fromStdString(file.toString())));
-    }
-
-private:
-    void run(std::int32_t command)
-    {
-        cc::RunCommand(m_control, command);
-        refresh();
-    }
-
-    CQelComm& m_control;
-    qelcomm::terminal::TerminalView* m_view;
-    CommandDialogs m_dialogs;
-    QLabel* m_port = new QLabel;
-    QLabel* m_settings = new QLabel;
-    QLabel* m_state = new QLabel;
-    QLabel* m_dial = new QLabel;
-    QTimer m_timer;
-    std::string m_portName;                 // as the user gave it
-    std::vector<std::string> m_tempMaps;   // ports maps written for device paths
-};
+std::string text(const CQelComm& c, std::int32_t id)
+{
+    Variant v;
+    c.Dispatch().get(id, v);
+    return v.toString();
+}
 
 }  // namespace
 
-int runWindow(const Options& o)
+TermWindow::TermWindow(CQelComm& control, std::string portName)
+    : m_control(control), m_view(new qelcomm::terminal::TerminalView(control.Window())),
+      m_dialogs(this, m_view), m_receiver(control), m_watch(control), m_port(new QLabel),
+      m_settings(new QLabel), m_lines(new QLabel), m_state(new QLabel), m_log(new QLabel), m_dial(new QLabel),
+      m_portName(std::move(portName)), m_portNumber(control.CommPort())
 {
-    QIcon icon;
-    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
-        icon.addFile(QString(":/qelterm/hicolor/%1x%1/apps/qelterm.png").arg(size), QSize(size, size));
-    QApplication::setWindowIcon(icon);
-    qelcomm::modem::installModemWindows();
-    CQelComm control;
+    setCentralWidget(m_view);
+    m_port->setObjectName("port");
+    m_lines->setObjectName("lines");
+    m_state->setObjectName("state");
+    m_log->setObjectName("log");
+    buildActions();
+    for (QLabel* l : {m_log, m_port, m_settings, m_lines, m_state})
+        statusBar()->addPermanentWidget(l);
+    statusBar()->addWidget(m_dial, 1);
+    m_dialogs.onStatus = [this] { refresh(); };
+    cc::SetCommandUi(&m_dialogs);
+    m_watch.onChange = [this](bool gone) { deviceChanged(gone); };
+    // Transfers, from the commands or started by the far end (ZModem's
+    // "rz", seen by the receiver), show their status over this window.
+    xfer::view::installStatusDialog([this](win::Hwnd) { return this; });
+    // The dial status changes while Dial waits, which pumps messages.
+    connect(&m_timer, &QTimer::timeout, this, [this] { refresh(); });
+    m_timer.start(250);
+    refresh();
+}
+
+TermWindow::~TermWindow()
+{
+    xfer::setStatusViewFactory({});
+    cc::SetCommandUi(nullptr);
+    for (const std::string& map : m_tempMaps)
+        QFile::remove(QString::fromStdString(map));
+}
+
+void TermWindow::askForPort(std::string problem)
+{
+    choosePortWith(std::move(problem), [this](const QString& problem, const QString& port) {
+        return std::make_unique<PortDialog>(this, problem, port, QString::fromStdString(m_control.Settings()));
+    });
+}
+
+void TermWindow::askForRemote(std::string problem)
+{
+    choosePortWith(std::move(problem), [this](const QString& problem, const QString& port) {
+        return std::make_unique<RemoteDialog>(this, problem, port, QString::fromStdString(m_control.Settings()));
+    });
+}
+
+template <class MakeDialog>
+void TermWindow::choosePortWith(std::string problem, MakeDialog makeDialog)
+{
+    for (;;) {
+        if (!problem.empty())
+            statusBar()->showMessage(QString::fromStdString(problem));
+        const auto d = makeDialog(QString::fromStdString(problem), QString::fromStdString(m_portName));
+        if (d->exec() != QDialog::Accepted)
+            return;
+        const std::string name = d->port().toStdString();
+        problem = openChosenPort(m_control, name, d->settings().toStdString(), m_tempMaps);
+        // The control has the port tried now, open or not; the one gone
+        // before is not waited for any more.
+        if (usablePortName(name)) {
+            m_portName = name;
+            m_portNumber = m_control.CommPort();
+            m_watch.stop();
+            m_gone = false;
+        }
+        refresh();
+        if (problem.empty()) {
+            statusBar()->clearMessage();
+            return;
+        }
+    }
+}
+
+void TermWindow::place(bool lastSize)
+{
+    const QSize saved = windowSettings().value("window/size").toSize();
+    resize(lastSize && saved.isValid() ? saved : sizeHint());
+    if (const QScreen* s = screen()) {
+        const QRect room = s->availableGeometry();
+        resize(size().boundedTo(room.size()));
+        move(room.center() - QPoint(width() / 2, height() / 2));
+    }
+}
+
+void TermWindow::closeEvent(QCloseEvent* e)
+{
+    windowSettings().setValue("window/size", isMaximized() || isFullScreen() ? normalGeometry().size() : size());
+    QMainWindow::closeEvent(e);
+}
+
+std::string TermWindow::state() const
+{
+    if (m_control.PortOpen())
+        return "Connected";
+    if (m_gone)
+        return m_watch.waiting() ? "Device gone, waiting for it" : "Device gone";
+    return "Disconnected";
+}
+
+std::string TermWindow::portText()
+{
+    // The ports map is read again only when the port changed.
+    if (m_labelNumber != m_control.CommPort() || m_labelName != m_portName) {
+        m_labelNumber = m_control.CommPort();
+        m_labelName = m_portName;
+        m_label = portLabel(m_portName, m_portNumber, m_labelNumber);
+    }
+    return m_label;
+}
+
+void TermWindow::refresh()
+{
+    const std::string port = portText();
+    const std::string settings = m_control.Settings();
+    m_port->setText(QString::fromStdString(port));
+    m_settings->setText(QString::fromStdString(settings));
+    const bool open = m_control.PortOpen();
+    m_lines->setText(QString("DTR %1  RTS %2")
+                         .arg(m_control.DTRHolding() ? "on" : "off", m_control.RTSEnable() ? "on" : "off"));
+    m_lines->setEnabled(open);
+    m_state->setText(QString::fromStdString(state()));
+    const std::string log = text(m_control, M::CaptureFilename);
+    m_log->setText(log.empty() ? QString() : "Log: " + QFileInfo(QString::fromStdString(log)).fileName());
+    m_log->setToolTip(QString::fromStdString(log));
+    m_log->setVisible(!log.empty());
+    m_dial->setText(QString::fromStdString(text(m_control, M::Dial)));
+    setWindowTitle(QString::fromStdString(qelterm::windowTitle(text(m_control, M::ProjectFilename), port, settings, state())));
+    m_dtrAction->setChecked(m_control.DTRHolding());
+    m_rtsAction->setChecked(m_control.RTSEnable());
+    m_logAction->setChecked(!log.empty());
+    m_breakAction->setEnabled(open);
+}
+
+void TermWindow::run(std::int32_t command)
+{
+    // Connect, Disconnect and a project are the user's word on a device gone.
+    if (command == cc::CommCommand_Connect || command == cc::CommCommand_Disconnect ||
+        command == cc::CommCommand_New || command == cc::CommCommand_Open) {
+        m_watch.stop();
+        m_gone = false;
+    }
+    cc::RunCommand(m_control, command);
+    refresh();
+}
+
+void TermWindow::deviceChanged(bool gone)
+{
+    const std::string port = portText();
+    m_gone = gone;
+    // The title and the status bar say it too, from refresh().
+    notice(port + (gone ? " is gone" + std::string(m_watch.waiting() ? "; waiting for it to come back" : "")
+                        : " is back"));
+    refresh();
+}
+
+void TermWindow::notice(const std::string& text)
+{
+    std::string line = ::GetCursorColumn(m_control.Window()) != 0 ? "\r\n" : "";
+    line += "[qelterm " + QTime::currentTime().toString("HH:mm:ss").toStdString() + "] " + text + "\r\n";
+    m_receiver.show(line);
+    m_receiver.format().lineStarted();
+}
+
+void TermWindow::setHex(bool on)
+{
+    // A hex dump starts on a line of its own.
+    if (on && ::GetCursorColumn(m_control.Window()) != 0)
+        m_receiver.show("\r\n");
+    m_receiver.format().setHex(on);
+}
+
+bool TermWindow::logTo(const QString& file)
+{
+    m_control.Dispatch().put(M::CaptureFilename, Variant(file.toStdString()));
+    const bool ok = file.isEmpty() || QFileInfo(file).isFile();
+    if (!ok)
+        m_control.Dispatch().put(M::CaptureFilename, Variant(std::string()));
+    refresh();
+    return ok;
+}
+
+void TermWindow::sendBreak()
+{
+    m_control.SetBreak(true);
+    QTimer::singleShot(kBreakMs, this, [this] { m_control.SetBreak(false); });
+    statusBar()->showMessage("Break sent", 2000);
+}
+
+void TermWindow::clearScrollBack()
+{
+    const QcHandle object = m_control.Window();
+    const std::int32_t rows = ::GetScrollRows(object);
+    ::SetScrollRows(object, 0);
+    ::SetScrollRows(object, rows);
+}
+
+void setUpTerminal(CQelComm& control, const Options& o)
+{
     control.Dispatch().put(M::Emulation, Variant(std::int32_t(o.emulation)));
     control.Dispatch().put(M::ScrollRows, Variant(std::int32_t(1000)));
     control.Dispatch().put(M::CharacterSet, Variant(std::int32_t(o.charset)));
@@ -172,6 +262,17 @@ int runWindow(const Options& o)
     }
     // The screen follows the window, unless its size was given.
     control.Dispatch().put(M::AutoSize, Variant(std::int32_t(o.fixedSize ? 1 : 3)));
+}
+
+int runWindow(const Options& o)
+{
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QString(":/qelterm/hicolor/%1x%1/apps/qelterm.png").arg(size), QSize(size, size));
+    QApplication::setWindowIcon(icon);
+    qelcomm::modem::installModemWindows();
+    CQelComm control;
+    setUpTerminal(control, o);
     std::string tempMap;
     if (!o.project.empty()) {
         if (!QFile::exists(QString::fromStdString(o.project))) {
@@ -183,7 +284,7 @@ int runWindow(const Options& o)
         const std::string port = o.port.empty() ? "COM1" : o.port;
         const PortChoice choice = choosePort(port);
         if (!choice.number) {
-            std::cerr << "qelterm: " << port << " is neither a COM name nor a device path\n";
+            std::cerr << "qelterm: " << unusablePortText(port) << "\n";
             return 2;
         }
         tempMap = choice.tempMap;
@@ -195,11 +296,12 @@ int runWindow(const Options& o)
     }
     int code = 0;
     {
-        const std::string portName = o.port.empty() ? "COM1" : o.port;
-        TermWindow window(control, portName);
+        const std::string portName = o.project.empty() ? (o.port.empty() ? "COM1" : o.port) : std::string();
         // Received bytes go to the screen (watched for a ZModem start, which
         // downloads into the transfer folder), typed keys to the port.
-        control.SetAutoProcess(3);
+        TermWindow window(control, portName);
+        window.receiver().format().setTimestamps(o.timestamps);
+        window.receiver().format().setHex(o.hex);
         if (o.project.empty()) {
             control.SetPortOpen(true);
             if (!control.PortOpen()) {
@@ -208,15 +310,18 @@ int runWindow(const Options& o)
                 // another port, saying why this one did not open.
                 const std::string problem = openFailureText(portName);
                 std::cerr << "qelterm: " << problem << "\n";
-                QTimer::singleShot(0, &window, [&window, problem] { window.askForPort(problem); });
+                QTimer::singleShot(0, &window, [&window, problem, remote = isRemotePortName(portName)] {
+                    if (remote)
+                        window.askForRemote(problem);
+                    else
+                        window.askForPort(problem);
+                });
             }
         }
-        if (code == 0) {
-            window.refresh();
-            window.resize(window.view()->terminalSize() + QSize(0, 80));
-            window.show();
-            code = QApplication::exec();
-        }
+        window.refresh();
+        window.place(!o.fixedSize);
+        window.show();
+        code = QApplication::exec();
         control.SetPortOpen(false);
     }
     if (!tempMap.empty())

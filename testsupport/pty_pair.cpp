@@ -119,7 +119,10 @@ PortsMap::~PortsMap()
 
 void PortsMap::map(int comNumber, const std::string& path)
 {
-    m_lines.push_back("COM" + std::to_string(comNumber) + "=" + path);
+    // A number mapped again moves to the new path (the first entry wins).
+    const std::string key = "COM" + std::to_string(comNumber) + "=";
+    std::erase_if(m_lines, [&](const std::string& l) { return l.rfind(key, 0) == 0; });
+    m_lines.push_back(key + path);
     write();
 }
 

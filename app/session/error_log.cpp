@@ -33,6 +33,7 @@ std::string dateTimeFields()
 
 void Session::LogErrors(const std::string& desc)
 {
+    ++m_counters.errors;
     if (GlobalOptions.LogErrors) {
         std::string line = "Lintrel Error: " + desc + ", " + dateTimeFields() +
                            ", Lintrel IP Address: " + HostAddress + ", ";

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "fields.h"
+#include "session_counters.h"
 #include "session_timer.h"
 
 #include <array>
@@ -140,6 +141,23 @@ public:
     // Called after every operation or event that may have changed a field.
     std::function<void()> changed;
 
+    // ---- what crossed the session since its activation, and who is connected
+    const SessionCounters& counters() const { return m_counters; }
+    struct Client {
+        int index;   // of the socket
+        ClientCounters counters;
+    };
+    // The connected peers in socket order.
+    std::vector<Client> clients();
+    // Closes the connection on socket index as if the peer had closed it.
+    void disconnectClient(int index);
+    // One tap at a time (a monitor window or a trace file) sees every chunk;
+    // null: none.  The session does not own it.
+    void setTrafficTap(TrafficTap* tap) { m_tap = tap; }
+    TrafficTap* trafficTap() const { return m_tap; }
+    // A peer connected (true) or went away (false).
+    std::function<void(const ClientCounters&, bool connected)> clientChanged;
+
 private:
     friend class ComPortControl;
     class CommSink;
@@ -175,6 +193,11 @@ private:
     void monitorConnections();
     void closeHandling(int index);
     void takeHeldSockets();
+    void resetCounters();
+    void clientOpened(int index);
+    void clientClosed(int index);
+    void tapToTcp(int peers, int lastIndex, const std::string& bytes);
+    void tapToSerial(int index, const std::string& bytes);
 
     SessionHost* m_host;
     std::unique_ptr<qelcomm::control::CQelComm> m_comm;
@@ -184,6 +207,8 @@ private:
     bool m_pingUnavailable = false;   // no echo can be sent: monitoring off until reactivation
     std::unique_ptr<CommSink> m_commSink;
     std::unique_ptr<KelvadSink> m_kelvadSink;
+    SessionCounters m_counters;
+    TrafficTap* m_tap = nullptr;
     std::unique_ptr<ComPortControl> m_comPort;   // RFC 2217 on the TCP side
 };
 

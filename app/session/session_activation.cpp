@@ -22,10 +22,12 @@ void Session::Command1_Click()
     m_pingUnavailable = false;
     Timer1.setEnabled(false);
     ReopenTimer.setEnabled(false);
-    if (isActive())
+    if (isActive()) {
         deactivate();
-    else
+    } else {
+        resetCounters();
         activate();
+    }
     notify();
 }
 
@@ -36,6 +38,7 @@ void Session::serialError(const std::string& description)
     if (c.PortOpen())
         c.SetPortOpen(false);
     StatusBar1[0].text = "COM Status: Error - " + description;
+    ++m_counters.errors;
 }
 
 // TCP error handling.  Returns false when the activation must end here (a
@@ -47,6 +50,7 @@ bool Session::tcpError(const std::string& description)
     s0.remoteHost.clear();
     s0.remotePort = 0;
     StatusBar1[1].text = "TCP/IP Status: Error - " + description;
+    ++m_counters.errors;
     if (chkVPort.checked) {
         if (!Kelvad1().Delete()) {
             StatusBar1[0].text = "Virtual port not closed";
@@ -184,6 +188,7 @@ void Session::deactivate()
         StatusBar1[0].text = "COM Status: Closed";
     }
     for (int i = 0; i <= HighSocketIndex; ++i) {
+        clientClosed(i);
         Winsock1(i).close();
         Winsock1(i).localPort = 0;
     }

@@ -12,6 +12,7 @@
 #include "qel_comm.h"
 #include "winsock/socket_control.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace lintrel {
@@ -71,7 +72,7 @@ bool Session::takesMore(int index, std::size_t bytes)
 
 bool Session::sendToClients(const std::string& bytes)
 {
-    bool sent = false;
+    int peers = 0, last = 0;
     for (int i = 0; i <= HighSocketIndex; ++i) {
         if (Winsock1(i).state() != SockState::Connected || !takesMore(i, bytes.size()))
             continue;
@@ -79,11 +80,15 @@ bool Session::sendToClients(const std::string& bytes)
             m_comPort->send(i, bytes);
         else
             Winsock1(i).sendData(bytes);
-        sent = true;
+        m_counters.sentTo(i, bytes.size());
+        ++peers;
+        last = i;
         if (ServerMode == 1 && ServerSerialOptions == 2)
             break;
     }
-    return sent;
+    if (m_tap && peers)
+        tapToTcp(peers, last, bytes);
+    return peers > 0;
 }
 
 namespace {
@@ -123,6 +128,7 @@ void Session::Comm1_OnComm()
         while (c.InBufferCount() >= 1) {
             if (c.Input(discard).failed())
                 break;
+            m_counters.serialIn += discard.size();
         }
         return;
     }
@@ -134,6 +140,7 @@ void Session::Comm1_OnComm()
         while (c.InBufferCount() >= 1 && SerialBuffer.size() < kBufferBound) {
             if (c.Input(chunk).failed())
                 break;   // the guard or a closed port: nothing more to read now
+            m_counters.serialIn += chunk.size();
             SerialBuffer += chunk;
         }
         if (BufferSerData.checked && !anyConnected())
@@ -150,6 +157,7 @@ void Session::Comm1_OnComm()
         chunk.clear();
         if (c.Input(chunk).failed() && chunk.empty())
             break;   // a read that fails and brings nothing would repeat forever
+        m_counters.serialIn += chunk.size();
         SerialBuffer += chunk;
         if (!BufferSerData.checked || anyConnected()) {
             while (SerialBuffer.size() >= size) {
@@ -167,6 +175,7 @@ void Session::Kelvad1_OnRxChar(std::int32_t /*count*/)
     Shape1[0].fillColor = IndicatorField::kRed;
     notify();
     if (serialInputDropped()) {
+        m_counters.serialIn += std::uint64_t(std::max(0, k.GetInCount()));
         k.PurgeQueue();
         return;
     }
@@ -179,6 +188,7 @@ void Session::Kelvad1_OnRxChar(std::int32_t /*count*/)
         const std::int32_t got = k.Read(buf.data(), n);
         if (got <= 0)
             return false;
+        m_counters.serialIn += std::uint64_t(got);
         SerialBuffer.append(reinterpret_cast<const char*>(buf.data()), std::size_t(got));
         return true;
     };
@@ -224,8 +234,10 @@ void Session::writeTcpToSerial()
         const std::int32_t n = std::int32_t(TcpBuffer.size());
         const std::int32_t written =
             k.Write(reinterpret_cast<const std::uint8_t*>(TcpBuffer.data()), n);
-        if (written > 0)
+        if (written > 0) {
             TcpBuffer.erase(0, std::size_t(std::min(written, n)));
+            m_counters.serialOut += std::uint64_t(std::min(written, n));
+        }
         return;
     }
     CQelComm& c = Comm1();
@@ -246,6 +258,7 @@ void Session::writeTcpToSerial()
             break;
         written += n;
     } while (LowLatencyActive && written < TcpBuffer.size());
+    m_counters.serialOut += written;
     if (written == TcpBuffer.size())
         TcpBuffer.clear();
     else

@@ -72,9 +72,11 @@ void Session::Winsock1_ConnectionRequest(int /*index*/, long requestId)
         m_sockets.push_back(newSocket(slot));
     }
     Winsock1(slot).localPort = Winsock1(0).localPort;
-    Winsock1(slot).accept(requestId);
-    if (Rfc2217Active)
-        m_comPort->accepted(slot);
+    if (!Winsock1(slot).accept(requestId).failed()) {
+        clientOpened(slot);
+        if (Rfc2217Active)
+            m_comPort->accepted(slot);
+    }
     StatusBar1[1].text = "TCP/IP Status: (" + std::to_string(ClientCount) + ") Connected";
     notify();
 }
@@ -95,6 +97,7 @@ void Session::Winsock1_DataArrival(int index)
             return;
     }
     Winsock1(index).getData(bytes, long(room));
+    m_counters.takenFrom(index, bytes.size());
     notify();
 
     bool dropped = (ServerMode == 1 && ServerTCPOptions == 1) || (ServerMode != 1 && ClientOptions == 1);
@@ -113,6 +116,8 @@ void Session::Winsock1_DataArrival(int index)
         bytes = m_comPort->fromSocket(index, bytes, !dropped);
     if (dropped)
         return;
+    if (m_tap && !bytes.empty())
+        tapToSerial(index, bytes);
     if (!Rfc2217Active && bytes == BreakMarker) {
         // A 400 ms break on the line; the whole process waits, as the
         // break must be one unbroken condition on the wire.
@@ -143,6 +148,7 @@ void Session::takeHeldSockets()
 
 void Session::Winsock1_Connect(int index)
 {
+    clientOpened(index);
     Timer1.setEnabled(false);
     if (Rfc2217Active)
         m_comPort->connected(index);
@@ -160,6 +166,7 @@ void Session::closeHandling(int index)
     if (InClose)
         return;
     InClose = true;
+    clientClosed(index);
     Winsock1(index).close();
     m_comPort->closed(index);
     if (--ClientCount < 0)
@@ -203,8 +210,10 @@ void Session::Kelvad1_OnOpenClose(bool opened)
     } else {
         StatusBar1[1].text = "TCP/IP Status: Closed";
         notify();
-        if (s0.state() == SockState::Connected)
+        if (s0.state() == SockState::Connected) {
+            clientClosed(0);
             s0.close();
+        }
     }
 }
 

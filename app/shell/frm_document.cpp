@@ -1,5 +1,8 @@
 #include "frm_document.h"
 
+#include "frm_clients.h"
+#include "frm_monitor.h"
+#include "port_list.h"
 #include "shell_dialogs.h"
 #include "shell_tools.h"
 
@@ -8,6 +11,7 @@
 #include <QEvent>
 #include <QFormLayout>
 #include <QFrame>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -97,10 +101,20 @@ frmDocument::frmDocument(QWidget* parent) : QWidget(parent)
     bind();
     m_session->changed = [this] { refresh(); };
     refresh();
+    relabelPorts();
+    m_countersTimer.setInterval(500);
+    connect(&m_countersTimer, &QTimer::timeout, this, [this] {
+        if (isVisible())
+            refreshCounters();
+    });
+    m_countersTimer.start();
 }
 
 frmDocument::~frmDocument()
 {
+    // The monitor and the client table work on the session: they go first.
+    delete m_monitor.data();
+    delete m_clients.data();
     // The session may still call back while its components go down.
     m_session->changed = nullptr;
 }
@@ -111,7 +125,22 @@ void frmDocument::build()
 
     Frame1 = named(new QGroupBox("Serial Port"), "Frame1");
     auto* serial = new QFormLayout(Frame1);
-    Combo2 = named(new QComboBox, "Combo2");
+    // The COM list says what each number opens, asked again as it opens.
+    class PortCombo : public QComboBox {
+    public:
+        explicit PortCombo(frmDocument* doc) : m_doc(doc) {}
+        void showPopup() override
+        {
+            m_doc->relabelPorts();
+            QComboBox::showPopup();
+        }
+
+    private:
+        frmDocument* m_doc;
+    };
+    Combo2 = named(new PortCombo(this), "Combo2");
+    Combo2->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    Combo2->setMinimumContentsLength(10);
     serial->addRow("COM Port:", Combo2);
     static const char* const names[6] = {"Combo1_0", "Combo1_1", "Combo1_2",
                                          "Combo1_3", "Combo1_4", "Combo1_5"};
@@ -174,6 +203,29 @@ void frmDocument::build()
         statusRows->addRow(Shape1[k], StatusBar1[k]);
     }
 
+    // What crossed since activation, and the ways to see more of it.
+    auto* traffic = named(new QGroupBox("Traffic"), "Frame3");
+    auto* trafficRows = new QGridLayout(traffic);
+    static const char* const countNames[3] = {"lblSerialCounts", "lblTcpCounts", "lblConnectionCounts"};
+    static const char* const countTitles[3] = {"Serial:", "TCP/IP:", "Clients:"};
+    for (std::size_t k = 0; k < 3; ++k) {
+        m_counts[k] = named(new QLabel, countNames[k]);
+        m_counts[k]->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        trafficRows->addWidget(new QLabel(countTitles[k]), int(k), 0);
+        trafficRows->addWidget(m_counts[k], int(k), 1);
+    }
+    m_counts[0]->setToolTip("Bytes read from the device and written to it since activation");
+    m_counts[1]->setToolTip("Bytes taken from the TCP peers and handed to them (once for each peer)");
+    auto* clientsButton = named(new QPushButton("C&lients..."), "cmdClients");
+    clientsButton->setToolTip("The connected clients, with their bytes and a Disconnect");
+    auto* monitorButton = named(new QPushButton("&Monitor..."), "cmdMonitor");
+    monitorButton->setToolTip("Every chunk that crosses this session, in hex and text");
+    trafficRows->addWidget(clientsButton, 0, 2);
+    trafficRows->addWidget(monitorButton, 1, 2);
+    trafficRows->setColumnStretch(1, 1);
+    connect(clientsButton, &QPushButton::clicked, this, [this] { showClients(); });
+    connect(monitorButton, &QPushButton::clicked, this, [this] { showMonitor(); });
+
     Command1 = named(new QPushButton, "Command1");
     Command2 = named(new QPushButton, "Command2");
     auto* buttons = new QHBoxLayout;
@@ -187,6 +239,7 @@ void frmDocument::build()
     auto* top = new QVBoxLayout(this);
     top->addLayout(columns);
     top->addWidget(status);
+    top->addWidget(traffic);
     top->addLayout(buttons);
 }
 
@@ -227,7 +280,9 @@ void frmDocument::bind()
 bool frmDocument::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == Frame2 && event->type() == QEvent::MouseButtonDblClick) {
-        m_session->Frame2_DblClick();
+        // The client table in place of the message box, in the server role.
+        if (!m_session->TCPOption[0].value)
+            showClients();
         return true;
     }
     return QWidget::eventFilter(watched, event);
@@ -279,7 +334,64 @@ void frmDocument::refresh()
         setWindowTitle(qs(s.Caption));
         if (parentWidget())
             parentWidget()->setWindowTitle(qs(s.Caption));
+        if (m_monitor)
+            m_monitor->setCaption(qs(s.Caption));
     }
+    // A virtual port comes and goes with activation.
+    if (m_shownActive != s.isActive()) {
+        m_shownActive = s.isActive();
+        relabelPorts();
+        refreshCounters();
+    }
+}
+
+void frmDocument::refreshCounters()
+{
+    const SessionCounters& c = m_session->counters();
+    const QString texts[3] = {
+        QString("in %1, out %2").arg(byteCountText(c.serialIn), byteCountText(c.serialOut)),
+        QString("in %1, out %2").arg(byteCountText(c.tcpIn), byteCountText(c.tcpOut)),
+        QString("%1 now, %2 opened, %3 closed; errors %4")
+            .arg(c.opened - c.closed)
+            .arg(c.opened)
+            .arg(c.closed)
+            .arg(c.errors),
+    };
+    for (std::size_t k = 0; k < 3; ++k)
+        if (m_counts[k]->text() != texts[k])
+            m_counts[k]->setText(texts[k]);
+}
+
+void frmDocument::relabelPorts()
+{
+    const std::vector<std::string> labels = comLabels(Combo2->count() - 1);
+    for (int i = 1; i < Combo2->count() && std::size_t(i - 1) < labels.size(); ++i) {
+        const QString label = qs(labels[std::size_t(i - 1)]);
+        if (Combo2->itemText(i) != label)
+            Combo2->setItemText(i, label);
+    }
+}
+
+frmMonitor* frmDocument::showMonitor()
+{
+    if (!m_monitor)
+        m_monitor = new frmMonitor(*m_session, this);
+    m_monitor->show();
+    m_monitor->raise();
+    m_monitor->activateWindow();
+    return m_monitor;
+}
+
+frmClients* frmDocument::showClients()
+{
+    if (!m_clients) {
+        m_clients = new frmClients(*m_session, this);
+        m_clients->setWindowTitle("Connected Clients: " + qs(m_session->Caption));
+    }
+    m_clients->show();
+    m_clients->raise();
+    m_clients->activateWindow();
+    return m_clients;
 }
 
 void frmDocument::messageBox(const std::string& text, const std::string& title)

@@ -9,6 +9,8 @@
 #include "session.h"
 #include "session_host.h"
 
+#include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 #include <array>
@@ -25,6 +27,9 @@ class QRadioButton;
 
 namespace lintrel {
 
+class frmClients;
+class frmMonitor;
+
 class frmDocument : public QWidget, public SessionHost {
     Q_OBJECT
 public:
@@ -35,6 +40,17 @@ public:
 
     // Brings every widget in line with the session's fields.
     void refresh();
+    // The counters group, from the session's counters (twice a second on
+    // its own while the window is shown).
+    void refreshCounters();
+    // The COM list's entries with what each number opens (when its list
+    // opens, and when the session starts or stops).
+    void relabelPorts();
+
+    // The traffic monitor and the client table of this session, opened or
+    // raised.
+    frmMonitor* showMonitor();
+    frmClients* showClients();
 
     // SessionHost
     void messageBox(const std::string& text, const std::string& title) override;
@@ -49,6 +65,11 @@ private:
     void bind();
 
     std::unique_ptr<Session> m_session;
+    QPointer<frmMonitor> m_monitor;
+    QPointer<frmClients> m_clients;
+    QTimer m_countersTimer;
+    bool m_shownActive = false;
+    std::array<QLabel*, 3> m_counts;   // serial, TCP, connections and errors
     QComboBox* Combo2;
     std::array<QComboBox*, 6> Combo1;
     QCheckBox* BufferSerData;

@@ -3,6 +3,7 @@
 #include "config_file.h"
 #include "frm_about.h"
 #include "frm_document.h"
+#include "frm_ports.h"
 #include "global_options.h"
 #include "registration.h"
 #include "shell_dialogs.h"
@@ -105,6 +106,18 @@ void frmMain::buildMenus()
     add(tools, "mnuToolsPing", "&Ping IP Address...", [this] { showPingTool(this); });
     add(tools, "mnuToolsResolve", "&Resolve IP Address from Host Name...",
         [this] { showResolveTool(this); });
+    tools->addSeparator();
+    QAction* monitor = add(tools, "mnuToolsMonitor", "Traffic &Monitor...", [this] {
+        if (frmDocument* doc = activeDocument())
+            doc->showMonitor();
+    }, QKeySequence("Ctrl+M"));
+    add(tools, "mnuToolsPorts", "Serial P&orts...", [this] {
+        frmPorts dialog(this);
+        dialog.exec();
+        for (frmDocument* doc : m_documents)
+            doc->relabelPorts();
+    });
+    connect(tools, &QMenu::aboutToShow, this, [this, monitor] { monitor->setEnabled(activeDocument()); });
 
     QMenu* help = menuBar()->addMenu("&Help");
     help->setObjectName("mnuHelp");
@@ -267,6 +280,14 @@ void frmMain::mnuFileOpen_Click()
     m_currentFile = name.toStdString();
     if (const std::string why = getprofilesettings(*this, m_currentFile); !why.empty())
         refusedFile(m_currentFile, why);
+}
+
+frmDocument* frmMain::activeDocument() const
+{
+    QMdiSubWindow* sub = m_mdi->activeSubWindow();
+    if (!sub && !m_documents.empty())
+        return m_documents.back();
+    return sub ? qobject_cast<frmDocument*>(sub->widget()) : nullptr;
 }
 
 void frmMain::mnuFileClose_Click()

@@ -45,6 +45,8 @@ public:
     void setWindowState(int state) override;
 
     frmDocument* document(std::size_t i) const { return m_documents.at(i); }
+    // The session window in front (the last opened when none is active).
+    frmDocument* activeDocument() const;
 
     // Menu actions.
     void mnuFileOpen_Click();

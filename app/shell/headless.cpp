@@ -4,6 +4,7 @@
 #include "quit_signals.h"
 #include "registration.h"
 #include "startup.h"
+#include "status_report.h"
 
 #include "kvd/kvd.h"
 #include "service/service.h"
@@ -11,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTimer>
@@ -121,6 +123,7 @@ std::string HeadlessRunner::start(const std::string& file)
     const std::string path = file.empty() ? defaultConfigFile() : file;
     noteForms(path);
     m_options = optionsForm(*this, path);
+    attachTraces();
     resetVirtualPortsIfAlone(*this);
     activateFlaggedSessions();
     return why;
@@ -205,6 +208,7 @@ bool HeadlessRunner::reload(const std::string& file)
         m_sessions[i] = std::move(running[std::size_t(from[i])]);
         m_sessions[i]->number = i + 1;
     }
+    attachTraces();
     for (std::size_t i = 0; i < m_sessions.size(); ++i) {
         Session& s = *m_sessions[i]->session;
         if (i + 1 < flags.size() && flags[i + 1] == 1 && !s.isActive()) {
@@ -249,6 +253,10 @@ Session& HeadlessRunner::NewSession()
     e->number = m_sessions.size() + 1;
     Entry* raw = e.get();
     s.changed = [this, raw] { report(*raw); };
+    s.clientChanged = [this, raw](const ClientCounters& c, bool connected) {
+        m_out.line(LineStream::Info, "Session" + std::to_string(raw->number) + ": client " + c.name() +
+                                         (connected ? " connected" : " disconnected"));
+    };
     m_sessions.push_back(std::move(e));
     return s;
 }
@@ -272,6 +280,46 @@ void HeadlessRunner::report(Entry& e)
     }
     if (any && statusChanged)
         statusChanged();
+}
+
+void HeadlessRunner::setTraceFolder(const std::string& folder, std::uint64_t bound)
+{
+    m_traceFolder.clear();
+    m_traceBound = bound;
+    if (folder.empty())
+        return;
+    const QFileInfo info(QString::fromStdString(folder));
+    std::string why;
+    if (!QDir().mkpath(info.absoluteFilePath()))
+        why = "cannot be made";
+    else if (!info.isDir())
+        why = "is not a folder";
+    else if (!QFileInfo(info.absoluteFilePath()).isWritable())
+        why = "cannot be written";
+    if (!why.empty()) {
+        m_err.line(LineStream::Error, "lintrel: trace folder " + folder + " " + why + "; no traces are written");
+        return;
+    }
+    m_traceFolder = info.absoluteFilePath().toStdString();
+}
+
+// Sessions without a trace get one, named by their number and port as
+// they are now.
+void HeadlessRunner::attachTraces()
+{
+    if (m_traceFolder.empty())
+        return;
+    for (const auto& e : m_sessions) {
+        if (e->trace)
+            continue;
+        Session& s = *e->session;
+        const std::string port = s.Combo2.index > 0 ? s.Combo2.text() : "NONE";
+        e->trace = std::make_unique<TraceFile>(
+            m_traceFolder + "/session" + std::to_string(e->number) + "-" + port + ".trace", m_traceBound,
+            [this](const std::string& why) { m_err.line(LineStream::Error, "lintrel: trace: " + why); });
+        if (e->trace->open())
+            s.setTrafficTap(e->trace.get());
+    }
 }
 
 void HeadlessRunner::messageBox(const std::string& text, const std::string& title)
@@ -344,6 +392,7 @@ int runHeadless(const std::string& commandLine, const HeadlessOptions& options)
     enterProgramFolder();
     HeadlessRunner runner(std::cout, std::cerr, options.timestamps);
     runner.setJournal(journalOut, lt::service::isJournalStream(2));
+    runner.setTraceFolder(options.traceFolder, options.traceBound);
     QuitSignals quitSignals;
     quitSignals.catchHangup();
     int received = 0;
@@ -358,6 +407,11 @@ int runHeadless(const std::string& commandLine, const HeadlessOptions& options)
         return 2;
     }
     err.line(LineStream::Info, "lintrel: " + std::to_string(runner.sessionCount()) + " session(s) loaded");
+
+    // `lintrel status` asks here; without it the bridges run all the same.
+    ControlChannel control(runner, "headless", path);
+    if (const std::string why = control.start(); !why.empty())
+        err.line(LineStream::Warning, "lintrel: no status socket (" + why + "); lintrel status cannot ask this instance");
 
     ServiceReport service(runner);
     runner.statusChanged = [&service] { service.status(); };

@@ -6,8 +6,10 @@
 #include "config_file.h"
 #include "session_host.h"
 #include "session_workspace.h"
+#include "trace_file.h"
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -40,6 +42,11 @@ public:
 
     // Lines for the journal on standard output and standard error.
     void setJournal(bool out, bool err);
+
+    // Each session writes a trace file into folder (see TraceFile), rotated
+    // at bound bytes.  Call before start().  A folder that cannot be made or
+    // written gives one error line and no traces.
+    void setTraceFolder(const std::string& folder, std::uint64_t bound);
 
     // Start-up: loads the file (the default file when empty), resets the
     // virtual ports when no other instance runs, activates the sessions
@@ -77,6 +84,7 @@ public:
 
 private:
     struct Entry {
+        std::unique_ptr<TraceFile> trace;   // before the session: it goes after it
         std::unique_ptr<Session> session;
         std::array<std::string, 2> shown;   // the status texts last printed
         std::size_t number = 0;             // 1-based, as the status lines name it
@@ -85,12 +93,15 @@ private:
     void report(Entry& e);
     void noteForms(const std::string& path);
     void stop(Entry& e);
+    void attachTraces();
 
     LineStream m_out;
     LineStream m_err;
     std::vector<std::unique_ptr<Entry>> m_sessions;
     SectionForm m_options;   // the global section but NumSessions, as loaded
     int m_state = kStateNormal;
+    std::string m_traceFolder;
+    std::uint64_t m_traceBound = 0;
 };
 
 // For each section of a new load: the index of the running session with
@@ -103,6 +114,8 @@ std::vector<int> matchSessions(const std::vector<SectionForm>& running,
 // Options of the windowless mode.
 struct HeadlessOptions {
     bool timestamps = true;   // each status line starts with the local time, ISO 8601 to the ms
+    std::string traceFolder;  // a trace file per session there; empty: none
+    std::uint64_t traceBound = TraceFile::kDefaultBound;
 };
 
 // Runs the windowless mode until SIGINT or SIGTERM; SIGHUP reloads the

@@ -8,6 +8,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace serial {
 
@@ -29,5 +31,22 @@ std::string portFolder();
 // The ports map file in use: $LINTREL_PORTS, else
 // $XDG_CONFIG_HOME/lintrel/ports.ini (XDG_CONFIG_HOME defaulting to ~/.config).
 std::string portsMapPath();
+
+// Where COMn leads, and by which rule.
+struct PortTarget {
+    enum Source { Virtual, Mapped, Classic } source = Classic;
+    std::string path;      // the link, the mapped path or /dev/ttyS<n-1>
+    std::string device;    // what path leads to now (links followed); empty when absent
+};
+PortTarget locatePort(int n);
+
+// Sets COMn in the [Ports] section of the ports map to path, or removes it
+// when path is empty.  Everything else in the file stays as it was; the
+// file and its folder are made when missing.  False, with the reason in
+// why, when it cannot be written.
+bool setMappedPort(int n, const std::string& path, std::string* why = nullptr);
+
+// n -> path for every COMn key of the [Ports] section, in file order.
+std::vector<std::pair<int, std::string>> mappedPorts();
 
 }  // namespace serial

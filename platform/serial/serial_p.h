@@ -65,6 +65,8 @@ public:
     std::size_t take(std::uint8_t* out, std::size_t n)
     {
         n = std::min(n, size());
+        if (n == 0)
+            return 0;
         std::memcpy(out, m_bytes.data() + m_head, n);
         m_head += n;
         if (m_head == m_bytes.size()) {

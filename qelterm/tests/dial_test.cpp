@@ -125,6 +125,7 @@ TEST(DialCommandLine, UsageErrorsAndAPortThatDoesNotOpen)
     testsupport::PortsMap ports;
     ports.map(9, "/nonexistent/tty");
     EXPECT_EQ(dial({"--port", "COM9", "1"}).code, qelterm::kDialPortFailed);
+    EXPECT_EQ(dial({"--port", "rfc2217://127.0.0.1:1", "1"}).code, qelterm::kDialPortFailed);
 
     const auto parsed = qelterm::parseOptions({"dial", "--port", "COM2", "--modem", "3", "--pulse", "--timeout",
                                                "2500", "--settings", "2400,n,8,1", "0,123"});

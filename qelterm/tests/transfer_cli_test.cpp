@@ -314,6 +314,11 @@ TEST(TransferCommandLine, FailuresBeforeTheTransferExitWithOne)
     const Outcome port = qelterm({"send", "--port", "COM9", "--protocol", "ymodem", QELTERM_PATH});
     EXPECT_EQ(port.code, qelterm::kTransferFailed);
     EXPECT_NE(port.err.find("cannot open COM9"), std::string::npos) << port.err;
+    // A remote port is a port name like any other: it fails to open when
+    // nothing serves it, not as a usage error.
+    const Outcome remote = qelterm({"send", "--port", "rfc2217://127.0.0.1:1", "--protocol", "ymodem", QELTERM_PATH});
+    EXPECT_EQ(remote.code, qelterm::kTransferFailed);
+    EXPECT_NE(remote.err.find("cannot open rfc2217://127.0.0.1:1"), std::string::npos) << remote.err;
     const Outcome folder = qelterm({"receive", "--port", "COM9", "--protocol", "ymodem", "--dir",
                                 QString::fromStdString(dir.file("none"))});
     EXPECT_EQ(folder.code, qelterm::kTransferFailed);

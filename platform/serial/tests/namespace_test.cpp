@@ -40,3 +40,76 @@ TEST(Namespace, PortNumbersAndDefaults)
     ::setenv("XDG_CONFIG_HOME", "/cfg", 1);
     EXPECT_EQ(serial::portsMapPath(), "/cfg/lintrel/ports.ini");
 }
+
+namespace {
+
+std::string slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace
+
+TEST(Namespace, LocatesEachPortAndSaysByWhichRule)
+{
+    testsupport::TempDir dir;
+    ::setenv("LINTREL_PORT_DIR", dir.path().c_str(), 1);
+    testsupport::PtyPair pty;
+    const std::string map = dir.file("ports.ini");
+    std::ofstream(map) << "[Ports]\nCOM3=" << pty.slavePath() << "\nCOM4=/dev/serial/by-id/gone\n";
+    ::setenv("LINTREL_PORTS", map.c_str(), 1);
+    ASSERT_EQ(::symlink(pty.slavePath().c_str(), dir.file("COM5").c_str()), 0);
+
+    const serial::PortTarget virt = serial::locatePort(5);
+    EXPECT_EQ(virt.source, serial::PortTarget::Virtual);
+    EXPECT_EQ(virt.device, pty.slavePath());
+    const serial::PortTarget mapped = serial::locatePort(3);
+    EXPECT_EQ(mapped.source, serial::PortTarget::Mapped);
+    EXPECT_EQ(mapped.path, pty.slavePath());
+    EXPECT_EQ(serial::locatePort(4).source, serial::PortTarget::Mapped);
+    EXPECT_EQ(serial::locatePort(4).device, "");   // mapped, but nothing there now
+    const serial::PortTarget classic = serial::locatePort(90);
+    EXPECT_EQ(classic.source, serial::PortTarget::Classic);
+    EXPECT_EQ(classic.path, "/dev/ttyS89");
+}
+
+TEST(Namespace, WritingTheMapKeepsEverythingElse)
+{
+    testsupport::TempDir dir;
+    const std::string map = dir.file("sub/dir/ports.ini");
+    ::setenv("LINTREL_PORTS", map.c_str(), 1);
+
+    // A missing file (and folder) is made.
+    ASSERT_TRUE(serial::setMappedPort(3, "/dev/serial/by-id/usb-A"));
+    EXPECT_EQ(slurp(map), "[Ports]\nCOM3=/dev/serial/by-id/usb-A\n");
+
+    std::ofstream(map, std::ios::trunc) << "; my ports\r\n[Ports]\r\nCOM1=/dev/ttyS0\r\n com3 = /old\r\n"
+                                           "COM3=/older\r\n\r\n[Other]\r\nCOM3=/keep\r\n";
+    ASSERT_TRUE(serial::setMappedPort(3, "/dev/serial/by-id/usb-B"));
+    EXPECT_EQ(slurp(map), "; my ports\r\n[Ports]\r\nCOM1=/dev/ttyS0\r\nCOM3=/dev/serial/by-id/usb-B\r\n"
+                          "\r\n[Other]\r\nCOM3=/keep\r\n");
+    ASSERT_TRUE(serial::setMappedPort(7, "/dev/ttyACM0"));
+    EXPECT_EQ(slurp(map), "; my ports\r\n[Ports]\r\nCOM1=/dev/ttyS0\r\nCOM3=/dev/serial/by-id/usb-B\r\n"
+                          "COM7=/dev/ttyACM0\r\n\r\n[Other]\r\nCOM3=/keep\r\n");
+    EXPECT_EQ(serial::resolvePortName("COM7"), "/dev/ttyACM0");
+    const auto all = serial::mappedPorts();
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[1], std::make_pair(3, std::string("/dev/serial/by-id/usb-B")));
+
+    ASSERT_TRUE(serial::setMappedPort(3, ""));
+    EXPECT_EQ(slurp(map), "; my ports\r\n[Ports]\r\nCOM1=/dev/ttyS0\r\nCOM7=/dev/ttyACM0\r\n"
+                          "\r\n[Other]\r\nCOM3=/keep\r\n");
+
+    // A file without the section gets one at its end.
+    std::ofstream(map, std::ios::trunc) << "[Other]\nx=1\n";
+    ASSERT_TRUE(serial::setMappedPort(2, "/dev/ttyUSB1"));
+    EXPECT_EQ(slurp(map), "[Other]\nx=1\n[Ports]\nCOM2=/dev/ttyUSB1\n");
+
+    // A map that cannot be written says why and leaves nothing behind.
+    ::setenv("LINTREL_PORTS", "/proc/lintrel-no/ports.ini", 1);
+    std::string why;
+    EXPECT_FALSE(serial::setMappedPort(2, "/dev/ttyUSB1", &why));
+    EXPECT_FALSE(why.empty());
+    ::unsetenv("LINTREL_PORTS");
+}
