@@ -18,7 +18,7 @@ SANITIZER_ENV := $(ASAN_RUNTIME) ASAN_OPTIONS=detect_leaks=0:verify_asan_link_or
 endif
 JOBS ?= 2
 PACKAGES := cmake g++ make qt6-base-dev qt6-qpa-plugins libgl-dev libgtest-dev libgmock-dev \
-            socat python3-serial lrzsz picocom ckermit gkermit pkg-config \
+            socat python3-serial ser2net lrzsz picocom ckermit gkermit pkg-config \
             xvfb openbox xdotool x11-utils libqt6svg6 \
             libsystemd-dev libudev-dev scdoc dpkg-dev lintian libssl-dev openssl
 

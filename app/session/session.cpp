@@ -4,6 +4,7 @@
 #include "global_options.h"
 #include "number_text.h"
 #include "session_host.h"
+#include "session_rfc2217.h"
 
 #include "kelvad_ctrl.h"
 #include "kvd/kvd.h"
@@ -30,6 +31,7 @@ Session::Session(SessionHost* host)
     m_kelvad = std::make_unique<CKelvadCtrl>();
     connectKelvad();
     m_sockets.push_back(newSocket(0));
+    m_comPort = std::make_unique<ComPortControl>(*this);
 
     Caption = kNewCaption;
     StatusBar1[0].text = "COM Status:";
@@ -40,6 +42,7 @@ Session::Session(SessionHost* host)
     chkVPort.caption = "Create Virtual COM Port";
     WaitForCr.caption = "Wait for timeout before transmit.";
     LowLatency.caption = "Forward data at once (low latency)";
+    Rfc2217.caption = "Telnet COM port control (RFC 2217)";
     TCPOption[0].caption = "This PC Will Act As TCP Client";
     TCPOption[1].caption = "This PC Will Act As TCP Server";
     PortNumber.text = "1000";
@@ -192,6 +195,7 @@ void Session::setSettingsEnabled(bool on)
     LocalIP.enabled = on;
     chkVPort.enabled = on;
     LowLatency.enabled = on;
+    Rfc2217.enabled = on;
     Security.setEnabled(on);
 }
 

@@ -25,6 +25,7 @@ namespace lt::winsock { class SocketControl; }
 namespace lintrel {
 
 class SessionHost;
+class ComPortControl;
 
 extern const char* const kCaptionSuffix;   // " - ZU232 Vu ZOD/UV"
 extern const char* const kNewCaption;      // "New - ZU232 Vu ZOD/UV"
@@ -60,6 +61,7 @@ public:
     CheckField WaitForCr;
     TextField txtTimeoutValue;
     CheckField LowLatency;               // "Forward data at once (low latency)"
+    CheckField Rfc2217;                  // "Telnet COM port control (RFC 2217)"
     LabelField lblHost;                  // caption above IPAddress / LocalIP
     LabelField lblPort;                  // caption above PortNumber
     SecurityFields Security;             // allowed clients and TLS
@@ -91,6 +93,7 @@ public:
     std::int32_t LedTicks = 0;
     bool InClose = false;
     bool LowLatencyActive = false;   // activated with LowLatency checked
+    bool Rfc2217Active = false;      // activated with Rfc2217 checked
 
     // ---- components
     qelcomm::control::CQelComm& Comm1() { return *m_comm; }
@@ -119,6 +122,12 @@ public:
     void Comm1_OnComm();
     void Kelvad1_OnRxChar(std::int32_t count);
     void Kelvad1_OnOpenClose(bool opened);
+    // What the program on the virtual port set (used with Rfc2217 only).
+    void Kelvad1_OnBaudRate(std::int32_t baudRate);
+    void Kelvad1_OnLineControl(std::int32_t stopBits, std::int32_t parity, std::int32_t wordLength);
+    void Kelvad1_OnHandflow(std::int32_t controlHandShake, std::int32_t flowReplace);
+    void Kelvad1_OnDTR(bool on);
+    void Kelvad1_OnRTS(bool on);
     void Winsock1_ConnectionRequest(int index, long requestId);
     void Winsock1_DataArrival(int index);
     void Winsock1_Connect(int index);
@@ -152,6 +161,7 @@ public:
     std::function<void(const ClientCounters&, bool connected)> clientChanged;
 
 private:
+    friend class ComPortControl;
     class CommSink;
     class KelvadSink;
     void notify()
@@ -207,6 +217,7 @@ private:
     std::unique_ptr<KelvadSink> m_kelvadSink;
     SessionCounters m_counters;
     TrafficTap* m_tap = nullptr;
+    std::unique_ptr<ComPortControl> m_comPort;   // RFC 2217 on the TCP side
 };
 
 }  // namespace lintrel

@@ -4,6 +4,7 @@
 
 #include "global_options.h"
 #include "number_text.h"
+#include "session_rfc2217.h"
 
 #include "kelvad_ctrl.h"
 #include "qel_comm.h"
@@ -140,6 +141,8 @@ bool Session::activate()
 
     auto& s0 = Winsock1(0);
     s0.close();
+    Rfc2217Active = Rfc2217.checked;
+    m_comPort->reset();
     if (TCPOption[0].value) {
         ServerMode = 0;
         s0.remoteHost = IPAddress.text;
@@ -193,6 +196,8 @@ void Session::deactivate()
     }
     ClientCount = 0;
     StatusBar1[1].text = "TCP/IP Status: Closed";
+    Rfc2217Active = false;
+    m_comPort->reset();
     applyLowLatency(false);
     setSettingsEnabled(true);
     Command1.text = "Activate";

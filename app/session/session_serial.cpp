@@ -6,6 +6,7 @@
 
 #include "global_options.h"
 #include "number_text.h"
+#include "session_rfc2217.h"
 
 #include "kelvad_ctrl.h"
 #include "qel_comm.h"
@@ -75,7 +76,10 @@ bool Session::sendToClients(const std::string& bytes)
     for (int i = 0; i <= HighSocketIndex; ++i) {
         if (Winsock1(i).state() != SockState::Connected || !takesMore(i, bytes.size()))
             continue;
-        Winsock1(i).sendData(bytes);
+        if (Rfc2217Active)
+            m_comPort->send(i, bytes);
+        else
+            Winsock1(i).sendData(bytes);
         m_counters.sentTo(i, bytes.size());
         ++peers;
         last = i;
@@ -103,6 +107,8 @@ void Session::Comm1_OnComm()
 {
     CQelComm& c = Comm1();
     const std::int32_t code = c.CommEvent();
+    if (Rfc2217Active)
+        m_comPort->commEvent(code);
     if (code == qelcomm::control::Error_DeviceRemoved) {
         deviceRemoved();
         return;
@@ -285,6 +291,8 @@ void Session::Timer2_Timer()
     if (!TcpBuffer.empty())
         writeTcpToSerial();
     takeHeldSockets();
+    if (Rfc2217Active)
+        m_comPort->tick();
     if (!SerialBuffer.empty())
         timeoutFlush();
     else

@@ -34,9 +34,24 @@ public:
             m_session.Kelvad1_OnRxChar(args.empty() ? 0 : args[0]->toInt32().value_or(0));
         else if (dispid == kelvad::DISPID_OnOpenClose)
             m_session.Kelvad1_OnOpenClose(!args.empty() && args[0]->toBool());
+        else if (dispid == kelvad::DISPID_OnBaudRate)
+            m_session.Kelvad1_OnBaudRate(arg(args, 0));
+        else if (dispid == kelvad::DISPID_OnLineControl)
+            m_session.Kelvad1_OnLineControl(arg(args, 0), arg(args, 1), arg(args, 2));
+        else if (dispid == kelvad::DISPID_OnHandflow)
+            m_session.Kelvad1_OnHandflow(arg(args, 0), arg(args, 1));
+        else if (dispid == kelvad::DISPID_OnDTR)
+            m_session.Kelvad1_OnDTR(!args.empty() && args[0]->toBool());
+        else if (dispid == kelvad::DISPID_OnRTS)
+            m_session.Kelvad1_OnRTS(!args.empty() && args[0]->toBool());
     }
 
 private:
+    static std::int32_t arg(lt::automation::Args& args, std::size_t i)
+    {
+        return i < args.size() ? args[i]->toInt32().value_or(0) : 0;
+    }
+
     Session& m_session;
 };
 

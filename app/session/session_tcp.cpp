@@ -5,6 +5,7 @@
 
 #include "global_options.h"
 #include "number_text.h"
+#include "session_rfc2217.h"
 
 #include "qel_comm.h"
 #include "winsock/socket_control.h"
@@ -71,8 +72,11 @@ void Session::Winsock1_ConnectionRequest(int /*index*/, long requestId)
         m_sockets.push_back(newSocket(slot));
     }
     Winsock1(slot).localPort = Winsock1(0).localPort;
-    if (!Winsock1(slot).accept(requestId).failed())
+    if (!Winsock1(slot).accept(requestId).failed()) {
         clientOpened(slot);
+        if (Rfc2217Active)
+            m_comPort->accepted(slot);
+    }
     StatusBar1[1].text = "TCP/IP Status: (" + std::to_string(ClientCount) + ") Connected";
     notify();
 }
@@ -96,21 +100,25 @@ void Session::Winsock1_DataArrival(int index)
     m_counters.takenFrom(index, bytes.size());
     notify();
 
-    if ((ServerMode == 1 && ServerTCPOptions == 1) || (ServerMode != 1 && ClientOptions == 1))
-        return;
-    if (ServerMode == 1 && ServerTCPOptions == 2) {
+    bool dropped = (ServerMode == 1 && ServerTCPOptions == 1) || (ServerMode != 1 && ClientOptions == 1);
+    if (!dropped && ServerMode == 1 && ServerTCPOptions == 2) {
         int first = 0;
         for (int i = 1; i <= HighSocketIndex; ++i)
             if (Winsock1(i).state() == SockState::Connected) {
                 first = i;
                 break;
             }
-        if (first == 0 || index != first)
-            return;
+        dropped = first == 0 || index != first;
     }
+    // With RFC 2217 the commands are answered whatever the routing does
+    // with the data, and a break is a command, never a marker in the data.
+    if (Rfc2217Active)
+        bytes = m_comPort->fromSocket(index, bytes, !dropped);
+    if (dropped)
+        return;
     if (m_tap && !bytes.empty())
         tapToSerial(index, bytes);
-    if (bytes == BreakMarker) {
+    if (!Rfc2217Active && bytes == BreakMarker) {
         // A 400 ms break on the line; the whole process waits, as the
         // break must be one unbroken condition on the wire.
         Comm1().SetBreak(true);
@@ -142,6 +150,8 @@ void Session::Winsock1_Connect(int index)
 {
     clientOpened(index);
     Timer1.setEnabled(false);
+    if (Rfc2217Active)
+        m_comPort->connected(index);
     StatusBar1[1].text = "TCP/IP Status: Connected";
     notify();
 }
@@ -158,6 +168,7 @@ void Session::closeHandling(int index)
     InClose = true;
     clientClosed(index);
     Winsock1(index).close();
+    m_comPort->closed(index);
     if (--ClientCount < 0)
         ClientCount = 0;
     if (ServerMode != 1) {
@@ -187,6 +198,8 @@ void Session::Winsock1_Error(int index, std::int16_t number, const std::string& 
 // close event, so no reconnect timer starts.
 void Session::Kelvad1_OnOpenClose(bool opened)
 {
+    if (Rfc2217Active)
+        m_comPort->programOpen(opened);
     if (ConnectOnVirtualOpen == 0 || !chkVPort.checked || ServerMode != 0)
         return;
     SocketControl& s0 = Winsock1(0);

@@ -191,6 +191,7 @@ void loadSession(SessionWorkspace& w, Session& s, const Profile& p, std::size_t 
     s.WaitForCr.checked = p.integer("WaitForCr", 0) != 0;
     s.txtTimeoutValue.text = std::to_string(p.integer("TimeoutValue", 150));
     s.LowLatency.checked = p.integer("LowLatency", 0) != 0;
+    s.Rfc2217.checked = p.integer("Rfc2217", 0) != 0;
     loadSecurity(s.Security, p);
     if (s.changed)
         s.changed();
@@ -224,6 +225,8 @@ void saveSession(Session& s, const Profile& p, bool autoActivate)
     // setting is written back as it was.
     if (s.LowLatency.checked || p.has("LowLatency"))
         p.write("LowLatency", s.LowLatency.checked ? 1 : 0);
+    if (s.Rfc2217.checked || p.has("Rfc2217"))
+        p.write("Rfc2217", s.Rfc2217.checked ? 1 : 0);
     saveSecurity(s.Security, p);
 }
 

@@ -185,6 +185,10 @@ void frmDocument::build()
     tcp->addRow(WaitForCr);
     txtTimeoutValue = named(new QLineEdit, "txtTimeoutValue");
     tcp->addRow("Timeout value (ms):", txtTimeoutValue);
+    Rfc2217 = named(new QCheckBox(qs(s.Rfc2217.caption)), "Rfc2217");
+    Rfc2217->setToolTip("Telnet with the serial port's settings and signals (ser2net, pyserial's rfc2217:// "
+                        "URLs): clients set this port, or, as a client, this port sets the remote one");
+    tcp->addRow(Rfc2217);
 
     auto* status = new QGroupBox("Status");
     auto* statusRows = new QFormLayout(status);
@@ -259,6 +263,7 @@ void frmDocument::bind()
     check(BufferSerData, s.BufferSerData);
     check(WaitForCr, s.WaitForCr);
     check(LowLatency, s.LowLatency);
+    check(Rfc2217, s.Rfc2217);
     connect(IPAddress, &QLineEdit::textEdited, this,
             [&s](const QString& t) { s.IPAddress.text = t.toStdString(); });
     connect(txtTimeoutValue, &QLineEdit::textEdited, this,
@@ -297,6 +302,7 @@ void frmDocument::refresh()
     syncCheck(BufferSerData, s.BufferSerData);
     syncCheck(WaitForCr, s.WaitForCr);
     syncCheck(LowLatency, s.LowLatency);
+    syncCheck(Rfc2217, s.Rfc2217);
     for (std::size_t k = 0; k < 2; ++k) {
         if (TCPOption[k]->isChecked() != s.TCPOption[k].value) {
             QSignalBlocker block(TCPOption[k]);

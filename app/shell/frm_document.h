@@ -83,6 +83,7 @@ private:
     QLineEdit* PortNumber;
     QCheckBox* WaitForCr;
     QCheckBox* LowLatency;
+    QCheckBox* Rfc2217;
     QLineEdit* txtTimeoutValue;
     std::array<QLabel*, 2> StatusBar1;
     std::array<QFrame*, 2> Shape1;

@@ -1,6 +1,8 @@
 #include "telnet.h"
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace rfc2217 {
 
@@ -40,19 +42,72 @@ void Telnet::feed(const std::uint8_t* bytes, std::size_t n)
     std::size_t i = 0;
     while (i < n) {
         if (m_state == State::Data) {
-            // Hand over the whole run up to the next IAC at once.
-            const void* iac = std::memchr(bytes + i, IAC, n - i);
-            const std::size_t end = iac ? std::size_t(static_cast<const std::uint8_t*>(iac) - bytes) : n;
-            if (end > i)
-                m_host.received(bytes + i, end - i);
-            if (!iac)
+            // A run without IAC goes to the host as it is.
+            if (m_inLen == 0 && !std::memchr(bytes + i, IAC, n - i)) {
+                m_host.received(bytes + i, n - i);
                 return;
+            }
+            i = gather(bytes, i, n);
+            if (i >= n)
+                break;
+            flushReceived();
             m_state = State::Iac;
-            i = end + 1;
+            ++i;
             continue;
         }
         step(bytes[i++]);
     }
+    flushReceived();
+}
+
+// Copies data from bytes[i, n) into m_in with doubled 255s undone, up to the
+// IAC of a command (or an IAC that is the last byte); returns where it
+// stopped. Runs between 255s are block copies; where 255s come close
+// together a byte loop is quicker, for a stretch.
+std::size_t Telnet::gather(const std::uint8_t* bytes, std::size_t i, std::size_t n)
+{
+    if (m_in.size() < m_inLen + (n - i))
+        m_in.resize(m_inLen + (n - i));
+    std::uint8_t* o = m_in.data() + m_inLen;
+    const std::uint8_t* p = bytes + i;
+    const std::uint8_t* const end = bytes + n;
+    auto doubled = [&] { return p + 1 < end && p[1] == IAC; };
+    while (p < end) {
+        const auto* iac = static_cast<const std::uint8_t*>(std::memchr(p, IAC, std::size_t(end - p)));
+        if (!iac) {
+            std::memcpy(o, p, std::size_t(end - p));
+            o += end - p;
+            p = end;
+            break;
+        }
+        const std::size_t run = std::size_t(iac - p);
+        std::memcpy(o, p, run);
+        o += run;
+        p = iac;
+        if (!doubled())
+            break;
+        *o++ = IAC;
+        p += 2;
+        if (run >= kDenseRun)
+            continue;
+        const std::uint8_t* const stop = p + std::min<std::size_t>(std::size_t(end - p), kDenseStretch);
+        while (p < stop && (*p != IAC || doubled())) {
+            *o++ = *p;
+            p += *p == IAC ? 2 : 1;
+        }
+        if (p < end && *p == IAC && !doubled())
+            break;
+    }
+    m_inLen = std::size_t(o - m_in.data());
+    return std::size_t(p - bytes);
+}
+
+void Telnet::flushReceived()
+{
+    if (m_inLen == 0)
+        return;
+    const std::size_t n = std::exchange(m_inLen, 0);
+    m_host.received(m_in.data(), n);
 }
 
 void Telnet::step(std::uint8_t b)
@@ -187,14 +242,35 @@ void Telnet::sendData(const std::uint8_t* bytes, std::size_t n)
         m_host.toWire(bytes, n);
         return;
     }
-    m_out.clear();
-    m_out.reserve(n + n / 8 + 16);
-    for (std::size_t i = 0; i < n; ++i) {
-        m_out.push_back(bytes[i]);
-        if (bytes[i] == IAC)
-            m_out.push_back(IAC);
+    if (m_out.size() < 2 * n)
+        m_out.resize(2 * n);
+    std::uint8_t* o = m_out.data();
+    const std::uint8_t* p = bytes;
+    const std::uint8_t* const end = bytes + n;
+    // As in gather: block copies between sparse 255s, a byte loop among dense ones.
+    while (p < end) {
+        const auto* iac = static_cast<const std::uint8_t*>(std::memchr(p, IAC, std::size_t(end - p)));
+        if (!iac) {
+            std::memcpy(o, p, std::size_t(end - p));
+            o += end - p;
+            break;
+        }
+        const std::size_t run = std::size_t(iac + 1 - p);
+        std::memcpy(o, p, run);
+        o += run;
+        *o++ = IAC;
+        p = iac + 1;
+        if (run > kDenseRun)
+            continue;
+        const std::uint8_t* const stop = p + std::min<std::size_t>(std::size_t(end - p), kDenseStretch);
+        while (p < stop) {
+            const std::uint8_t c = *p++;
+            *o++ = c;
+            if (c == IAC)
+                *o++ = IAC;
+        }
     }
-    m_host.toWire(m_out.data(), m_out.size());
+    m_host.toWire(m_out.data(), std::size_t(o - m_out.data()));
 }
 
 void Telnet::sendSubnegotiation(std::uint8_t option, const std::uint8_t* payload, std::size_t n)

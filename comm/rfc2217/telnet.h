@@ -96,6 +96,12 @@ private:
     void afterIac(std::uint8_t b);
     void negotiate(std::uint8_t verb, std::uint8_t option);
     void send3(std::uint8_t verb, std::uint8_t option);
+    std::size_t gather(const std::uint8_t* bytes, std::size_t i, std::size_t n);
+    void flushReceived();
+
+    // 255s closer than this make the copies run byte by byte, for a stretch.
+    static constexpr std::size_t kDenseRun = 8;
+    static constexpr std::size_t kDenseStretch = 256;
 
     TelnetHost& m_host;
     State m_state = State::Data;
@@ -104,6 +110,8 @@ private:
     bool m_sbTooLong = false;
     std::vector<std::uint8_t> m_sb;
     std::vector<std::uint8_t> m_out;
+    std::vector<std::uint8_t> m_in;   // data gathered across doubled 255s: m_inLen bytes
+    std::size_t m_inLen = 0;
     std::array<Option, 256> m_options{};
 };
 

@@ -119,6 +119,11 @@ bool makeFolders(const std::string& file)
 
 }  // namespace
 
+bool isRemotePortName(const std::string& name)
+{
+    return lower(name.substr(0, 10)) == "rfc2217://";
+}
+
 int comPortNumber(const std::string& name)
 {
     std::string s = lower(name);

@@ -2,8 +2,9 @@
 //
 // In order: a virtual port of that name (its link in the port folder), the
 // [Ports] map of $LINTREL_PORTS or $XDG_CONFIG_HOME/lintrel/ports.ini
-// ("COM3=/dev/ttyUSB0"), then /dev/ttyS<n-1>. So a virtual port created as
-// COM5 is what every program, this library included, reaches as COM5.
+// ("COM3=/dev/ttyUSB0", or a remote port: "COM12=rfc2217://10.0.0.5:2217"),
+// then /dev/ttyS<n-1>. So a virtual port created as COM5 is what every
+// program, this library included, reaches as COM5.
 #pragma once
 
 #include <string>
@@ -15,6 +16,10 @@ namespace serial {
 // "COMn" or "\\.\COMn" (any letter case) to a device path. Any other name is
 // returned unchanged (an absolute device path stays what it is).
 std::string resolvePortName(const std::string& name);
+
+// Whether the name is a remote port, "rfc2217://host:port" (any letter
+// case in the scheme), reached over TCP instead of a device file.
+bool isRemotePortName(const std::string& name);
 
 // n for "COMn" / "\\.\COMn", else 0.
 int comPortNumber(const std::string& name);

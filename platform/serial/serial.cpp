@@ -1,5 +1,6 @@
 // The process-wide serial handle table and the Win32-shaped calls, which
-// look a handle up and hand the call to its device (a tty or a loopback end).
+// look a handle up and hand the call to its device (a tty, a remote port or
+// a loopback end).
 // Handles are never reused, so a stale one fails instead of reaching
 // another port.
 #include "serial.h"
@@ -56,8 +57,10 @@ Handle CreateFile(const std::string& name)
 {
     bool registered = false;
     std::shared_ptr<detail::Device> device = detail::openLoopback(name, &registered);
-    if (!device && !registered)
-        device = detail::openTty(resolvePortName(name));
+    if (!device && !registered) {
+        const std::string path = resolvePortName(name);
+        device = isRemotePortName(path) ? detail::openRemote(path) : detail::openTty(path);
+    }
     if (!device)
         return INVALID_HANDLE_VALUE;
     std::lock_guard lock(g_mutex);

@@ -130,10 +130,13 @@ constexpr std::uint32_t CLRDTR = 6;
 constexpr std::uint32_t SETBREAK = 8;
 constexpr std::uint32_t CLRBREAK = 9;
 
-// Opens a port by name ("COM3", "\\.\COM3", or a device path) for reading
+// Opens a port by name ("COM3", "\\.\COM3", a device path, or a remote
+// port "rfc2217://host:port", directly or through the ports map) for reading
 // and writing, exclusively. INVALID_HANDLE_VALUE and lastError on failure:
-// ERROR_FILE_NOT_FOUND when the name resolves to nothing that exists,
-// ERROR_ACCESS_DENIED when another program holds the port.
+// ERROR_FILE_NOT_FOUND when the name resolves to nothing that exists (or no
+// server answers), ERROR_ACCESS_DENIED when another program holds the port
+// (or the server closed the connection at once, as a server does for a port
+// in use).
 Handle CreateFile(const std::string& name);
 bool CloseHandle(Handle h);
 
@@ -170,6 +173,7 @@ bool GetQueueSizes(Handle h, std::uint32_t* inQueue, std::uint32_t* outQueue);
 constexpr std::uint32_t NOTIFY_INPUT = 0x1;   // bytes arrived and wait to be read
 constexpr std::uint32_t NOTIFY_ROOM = 0x2;    // the output queue handed bytes on to the device
 constexpr std::uint32_t NOTIFY_GONE = 0x4;    // the device went away; calls now fail with ERROR_DEVICE_REMOVED
+constexpr std::uint32_t NOTIFY_STATUS = 0x8;  // modem lines or line errors changed (a remote port tells)
 
 // Calls fn, on the event loop of the thread that calls this, whenever the
 // port has news (NOTIFY_*), so its owner need not poll; an empty fn stops

@@ -1,14 +1,17 @@
 // Internal device interface behind the serial handles: one implementation
-// per back end (a termios tty, a loopback end), plus the read time-out
-// arithmetic both share.
+// per back end (a termios tty, a remote port over RFC 2217, a loopback
+// end), plus the byte queue and the read time-out arithmetic they share.
 #pragma once
 
 #include "serial.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace serial::detail {
 
@@ -46,6 +49,45 @@ std::shared_ptr<Device> openTty(const std::string& path);
 // *registered false when there is none; nullptr and *registered true (with
 // SetLastError) when it is registered but cannot be opened.
 std::unique_ptr<Device> openLoopback(const std::string& name, bool* registered);
+// A remote port, "rfc2217://host:port", over a TCP connection; nullptr with
+// SetLastError on failure.
+std::shared_ptr<Device> openRemote(const std::string& url);
+
+// Bytes in arrival order: appended at the back, taken from the front,
+// stored contiguously so both are block copies.
+class ByteQueue {
+public:
+    std::size_t size() const { return m_bytes.size() - m_head; }
+    bool empty() const { return size() == 0; }
+    void push_back(std::uint8_t c) { m_bytes.push_back(c); }
+    void append(const std::uint8_t* p, std::size_t n) { m_bytes.insert(m_bytes.end(), p, p + n); }
+    // Moves up to n bytes from the front into out; returns how many.
+    std::size_t take(std::uint8_t* out, std::size_t n)
+    {
+        n = std::min(n, size());
+        if (n == 0)
+            return 0;
+        std::memcpy(out, m_bytes.data() + m_head, n);
+        m_head += n;
+        if (m_head == m_bytes.size()) {
+            m_bytes.clear();
+            m_head = 0;
+        } else if (m_head > m_bytes.size() / 2) {
+            m_bytes.erase(m_bytes.begin(), m_bytes.begin() + std::ptrdiff_t(m_head));
+            m_head = 0;
+        }
+        return n;
+    }
+    void clear()
+    {
+        m_bytes.clear();
+        m_head = 0;
+    }
+
+private:
+    std::vector<std::uint8_t> m_bytes;
+    std::size_t m_head = 0;
+};
 
 // Queue bounds used before SetupComm (or when it was given 0).
 constexpr std::uint32_t kDefaultInQueue = 4096;

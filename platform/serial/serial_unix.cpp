@@ -126,42 +126,6 @@ bool isPseudoTerminal(int fd)
     return ::fstat(fd, &st) == 0 && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
 }
 
-// Bytes in arrival order: appended at the back, taken from the front,
-// stored contiguously so both are block copies.
-class ByteQueue {
-public:
-    std::size_t size() const { return m_bytes.size() - m_head; }
-    bool empty() const { return size() == 0; }
-    void push_back(std::uint8_t c) { m_bytes.push_back(c); }
-    void append(const std::uint8_t* p, std::size_t n) { m_bytes.insert(m_bytes.end(), p, p + n); }
-    // Moves up to n bytes from the front into out; returns how many.
-    std::size_t take(std::uint8_t* out, std::size_t n)
-    {
-        n = std::min(n, size());
-        if (n == 0)
-            return 0;
-        std::memcpy(out, m_bytes.data() + m_head, n);
-        m_head += n;
-        if (m_head == m_bytes.size()) {
-            m_bytes.clear();
-            m_head = 0;
-        } else if (m_head > m_bytes.size() / 2) {
-            m_bytes.erase(m_bytes.begin(), m_bytes.begin() + std::ptrdiff_t(m_head));
-            m_head = 0;
-        }
-        return n;
-    }
-    void clear()
-    {
-        m_bytes.clear();
-        m_head = 0;
-    }
-
-private:
-    std::vector<std::uint8_t> m_bytes;
-    std::size_t m_head = 0;
-};
-
 class TtyDevice : public Device, public std::enable_shared_from_this<TtyDevice> {
 public:
     explicit TtyDevice(int fd) : m_fd(fd), m_pty(isPseudoTerminal(fd))

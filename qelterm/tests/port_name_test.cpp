@@ -34,6 +34,20 @@ TEST(PortName, UnmappedPathGetsAPrivateMapEntry)
     QFile::remove(QString::fromStdString(c.tempMap));
 }
 
+// A remote port is reached through the namespace like a device path.
+TEST(PortName, RemotePortsAreMappedLikeDevicePaths)
+{
+    testsupport::PortsMap ports;
+    ports.map(12, "rfc2217://10.0.0.5:2217");
+    EXPECT_EQ(qelterm::choosePort("rfc2217://10.0.0.5:2217").number, 12);
+    EXPECT_EQ(qelterm::choosePort("telnet://10.0.0.5:2217").number, 0);
+    const qelterm::PortChoice c = qelterm::choosePort("rfc2217://127.0.0.1:2217");
+    ASSERT_GT(c.number, 0);
+    EXPECT_EQ(serial::resolvePortName("COM" + std::to_string(c.number)), "rfc2217://127.0.0.1:2217");
+    EXPECT_EQ(serial::resolvePortName("COM12"), "rfc2217://10.0.0.5:2217");
+    QFile::remove(QString::fromStdString(c.tempMap));
+}
+
 // Started from a desktop menu with a port that does not exist, the window
 // opens anyway and says why, instead of leaving one line on a standard
 // error nobody reads.

@@ -4,6 +4,7 @@
 #include "line_fixture.h"
 #include "options.h"
 #include "pty_pair.h"
+#include "rfc2217_peers.h"
 #include "transfer_engine.h"
 #include "xymodem.h"
 
@@ -218,6 +219,31 @@ TEST_F(TransferCommands, ZmodemResumesAHalfWrittenFile)
         ++from;
     EXPECT_EQ(from, theirs.size() / 1024 * 1024);
     EXPECT_EQ(sha256(result), sha256(theirs.substr(0, from) + ours.substr(from)));
+}
+
+// A remote port: ser2net holds the line (its telnet(rfc2217) accepter on
+// 127.0.0.1) and qelterm reaches it as rfc2217://127.0.0.1:N; 1 MB with
+// ZModem arrives whole at rz on the other end of the line.
+TEST_F(TransferCommands, ZmodemOverARemotePortToRzBehindSer2net)
+{
+    if (!xfer::hasProtocol(xfer::Protocol_ZModem))
+        GTEST_SKIP() << "this build has no ZModem";
+    const std::string data = randomData(1 << 20, 6);
+    writeFile(m_dir.file("big.bin"), data);
+    const std::string into = m_dir.file("rz");
+    ::mkdir(into.c_str(), 0700);
+    RelayLine line(m_dir.path());
+    ASSERT_TRUE(line.ok());
+    testsupport::Rfc2217Peer server(testsupport::Rfc2217Peer::Kind::Ser2net, line.nearPath());
+    if (!server.missing().empty())
+        GTEST_SKIP() << server.missing();
+    ASSERT_TRUE(server.ok());
+    Peer rz("rz", {"-q"}, line.farPath(), into, line.answersPath());
+    const Outcome r = qelterm(onPort("send", server.url(), "zmodem") << QString::fromStdString(m_dir.file("big.bin")),
+                              60000);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(rz.finish(20000)) << rz.log();
+    EXPECT_EQ(sha256(readFile(into + "/big.bin")), sha256(data));
 }
 
 // The window's comm object watches for ZModem's start: "sz file" at the far

@@ -118,6 +118,28 @@ TEST_F(ConfigFile, LowLatencyIsOffWithoutItsKeyAndWrittenAfterTheOthers)
     EXPECT_FALSE(runner.session(1).LowLatency.checked);
 }
 
+// RFC 2217 likewise: off without its key, written after the others when
+// on or when the file already had it.
+TEST_F(ConfigFile, Rfc2217IsOffWithoutItsKeyAndWrittenAfterTheOthers)
+{
+    writeFile(path, crlf({"[Lintrel]", "NumSessions=2", "[Session1]", "PortNumber=1", "[Session2]",
+                          "PortNumber=2", "Rfc2217=1"}));
+    getprofilesettings(runner, path);
+    ASSERT_EQ(runner.sessionCount(), 2u);
+    EXPECT_FALSE(runner.session(0).Rfc2217.checked);
+    EXPECT_TRUE(runner.session(1).Rfc2217.checked);
+    runner.session(0).Rfc2217.checked = true;
+    runner.session(0).LowLatency.checked = true;
+    runner.session(1).Rfc2217.checked = false;
+    writeprofilesettings(runner, path);
+    const std::string saved = readFile(path);
+    EXPECT_NE(saved.find("ConnectOnVirtualOpen=1\r\nLowLatency=1\r\nRfc2217=1\r\n[Session2]"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("Rfc2217=0\r\n"), std::string::npos) << "a key the file had is kept";
+    getprofilesettings(runner, path);
+    EXPECT_TRUE(runner.session(0).Rfc2217.checked);
+    EXPECT_FALSE(runner.session(1).Rfc2217.checked);
+}
+
 // The allow-list and TLS keys follow the others, each only when set or
 // already in the file; paths and lists are read whole, beyond the 199
 // characters of other text keys, since a cut one would name another file

@@ -62,6 +62,7 @@ TEST_P(XmodemInterop, WeSendPeerReceives)
         pumpUntil([] { return false; }, 300);  // the sender is listening before the receiver starts
         Peer peer(c.peer, c.args + QStringList{"got" + QString::number(size)}, line.farPath(), m_dir.path(),
                   line.answersPath());
+        line.setReader(peer.pid());
         ASSERT_TRUE(waitForEnd(o));
         EXPECT_EQ(GetTransferStatus(o), 0) << lastMessage(o);
         EXPECT_TRUE(peer.finish(20000)) << peer.log();
@@ -132,6 +133,7 @@ TEST_F(YmodemInterop, BatchesToRb)
         }
         pumpUntil([] { return false; }, 300);
         Peer peer("rb", {"-q"}, line.farPath(), into, line.answersPath());
+        line.setReader(peer.pid());
         ASSERT_TRUE(waitForEnd(o));
         EXPECT_EQ(GetTransferStatus(o), 0) << lastMessage(o);
         EXPECT_TRUE(peer.finish(20000)) << peer.log();

@@ -16,6 +16,7 @@
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 #include <thread>
 
@@ -128,6 +129,28 @@ void writeAll(int fd, const char* data, std::size_t n)
         }
     }
 }
+// True once the process sleeps in a call that waits for input; the kernel
+// names the call only for a task that is not running.
+bool waitingForInput(qint64 pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/syscall");
+    long nr = -1;
+    if (!(in >> nr))
+        return false;
+    return nr == SYS_read || nr == SYS_pselect6 || nr == SYS_ppoll
+#ifdef SYS_select
+           || nr == SYS_select || nr == SYS_poll
+#endif
+        ;
+}
+
+void waitForReader(qint64 pid)
+{
+    if (pid <= 0)
+        return;
+    for (int i = 0; i < 20000 && !waitingForInput(pid); ++i)
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+}
 }  // namespace
 
 void RelayLine::relay()
@@ -146,6 +169,7 @@ void RelayLine::relay()
         std::fputc('\n', wire);
     };
     char buffer[4096];
+    bool answered = false;
     while (!m_stop) {
         pollfd p[2] = {{nearFd, POLLIN, 0}, {m_answers, POLLIN, 0}};
         if (::poll(p, 2, 20) <= 0)
@@ -153,14 +177,19 @@ void RelayLine::relay()
         if (p[0].revents & POLLIN) {
             const ssize_t n = ::read(nearFd, buffer, sizeof buffer);
             log('>', buffer, n);
+            if (n > 0 && answered)
+                waitForReader(m_reader);
+            answered = false;
             if (n > 0)
                 writeAll(farFd, buffer, std::size_t(n));
         }
         if (p[1].revents & POLLIN) {
             const ssize_t n = ::read(m_answers, buffer, sizeof buffer);
             log('<', buffer, n);
-            if (n > 0)
+            if (n > 0) {
                 writeAll(nearFd, buffer, std::size_t(n));
+                answered = true;
+            }
         }
     }
     if (wire)

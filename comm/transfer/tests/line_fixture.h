@@ -58,10 +58,17 @@ public:
     std::string nearPath() const;
     std::string farPath() const;
     std::string answersPath() const { return m_dir + "/answers"; }
+    // lrzsz's receivers also purge their input right after each answer;
+    // a sender that replies within microseconds (as ours does on a
+    // pseudo-terminal) would see its next block purged. On a serial port
+    // the answer is still on the wire then. With the reader's process
+    // given, bytes that follow an answer wait until it sleeps in a read.
+    void setReader(qint64 pid) { m_reader = pid; }
 
 private:
     void relay();
     std::string m_dir;
+    std::atomic<qint64> m_reader{0};
     std::unique_ptr<testsupport::PtyPair> m_near, m_far;
     int m_answers = -1;
     std::atomic<bool> m_stop{false};
@@ -79,6 +86,7 @@ public:
     // Waits for the exit; kills the peer after ms. True for exit status 0.
     bool finish(int ms);
     std::string log() const;
+    qint64 pid() const { return m_process.processId(); }
 
 private:
     QProcess m_process;
