@@ -143,6 +143,34 @@ TEST_F(SessionSecurity, TlsServerBridgesEveryByteAndTakesTheBreakMarker)
     EXPECT_EQ(errorLog(), "");
 }
 
+// RFC 2217 inside TLS: a client's SET-BAUDRATE reaches the tty, a
+// doubled 255 is one data byte each way.
+TEST_F(SessionSecurity, Rfc2217WorksInsideTls)
+{
+    Session s(&host);
+    s.Rfc2217.checked = true;
+    useTls(s, true);
+    const int port = activateServer(s);
+    auto peer = socatClient(port, pki.client(), pki.clientKey());
+    ASSERT_TRUE(pumpUntil([&] { return s.ClientCount == 1; }, kWait)) << peer->errors();
+
+    // IAC WILL COM-PORT-OPTION, then IAC SB COM-PORT-OPTION SET-BAUDRATE 57600 IAC SE.
+    peer->write(std::string("\xff\xfb\x2c\xff\xfa\x2c\x01\x00\x00\xe1\x00\xff\xf0", 13));
+    EXPECT_TRUE(pumpUntil([&] { return pty.line().baud == 57600u; }, kWait)) << pty.line().baud;
+    peer->write(std::string("a\xff\xff" "b", 4));
+    EXPECT_EQ(deviceReceive(3), std::string("a\xff" "b", 3));
+
+    pty.send(std::string("z\xff", 2));
+    std::string out;
+    pumpUntil([&] {
+        out = peer->output();
+        return out.find(std::string("z\xff\xff", 3)) != std::string::npos;
+    }, kWait);
+    EXPECT_NE(out.find(std::string("z\xff\xff", 3)), std::string::npos);
+    // The server answered the baud rate with the value in force (SB 44 101).
+    EXPECT_NE(out.find(std::string("\xff\xfa\x2c\x65\x00\x00\xe1\x00\xff\xf0", 10)), std::string::npos);
+}
+
 TEST_F(SessionSecurity, RefusedAddressesAreCountedAndLoggedOncePerMinute)
 {
     Session s(&host);
