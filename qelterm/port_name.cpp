@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <QTemporaryFile>
 
-#include <cctype>
 #include <cstdlib>
 
 namespace qelterm {
@@ -46,15 +45,9 @@ std::string unusablePortText(const std::string& name)
 
 bool isRemotePortName(const std::string& name)
 {
-    const auto colon = name.find("://");
-    if (colon == std::string::npos || colon == 0 || colon + 3 >= name.size())
-        return false;
-    for (std::size_t i = 0; i < colon; ++i) {
-        const char c = name[i];
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.')
-            return false;
-    }
-    return true;
+    // The serial layer opens rfc2217:// only; any other scheme would be
+    // taken for a file name there and fail with a misleading reason.
+    return serial::isRemotePortName(name) && name.size() > 10;
 }
 
 bool usablePortName(const std::string& name)

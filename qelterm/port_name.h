@@ -24,7 +24,7 @@ std::string unusablePortText(const std::string& name);
 // remote port.
 bool usablePortName(const std::string& name);
 
-// "scheme://..." with a scheme of letters, digits, "+", "-" or ".".
+// "rfc2217://host:port", the one kind of remote port the serial layer opens.
 bool isRemotePortName(const std::string& name);
 
 }  // namespace qelterm

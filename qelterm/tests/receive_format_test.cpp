@@ -125,8 +125,8 @@ TEST(WindowText, PortLabelsAndTitles)
 TEST(RemotePorts, NamesTheSerialLayerIsGivenThroughTheMap)
 {
     EXPECT_TRUE(qelterm::isRemotePortName("rfc2217://host:2217"));
-    EXPECT_TRUE(qelterm::isRemotePortName("socket://10.0.0.1:4001"));
-    for (const char* name : {"rfc2217://", "://host:1", "a b://host:1", "/dev/ttyS0", "COM3", "host:2217"})
+    EXPECT_TRUE(qelterm::isRemotePortName("RFC2217://host:2217"));
+    for (const char* name : {"rfc2217://", "socket://10.0.0.1:4001", "://host:1", "a b://host:1", "/dev/ttyS0", "COM3", "host:2217"})
         EXPECT_FALSE(qelterm::isRemotePortName(name)) << name;
 
     EXPECT_EQ(qelterm::remotePortName("board-7.lab", 2217), "rfc2217://board-7.lab:2217");
