@@ -201,6 +201,7 @@ void frmDocument::build()
         Shape1[k]->setAutoFillBackground(true);
         StatusBar1[k] = named(new QLabel, statusNames[k]);
         StatusBar1[k]->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        StatusBar1[k]->setWordWrap(true);  // a TLS refusal tells its reason at length
         statusRows->addRow(Shape1[k], StatusBar1[k]);
     }
 
@@ -213,8 +214,9 @@ void frmDocument::build()
         m_counts[k] = named(new QLabel, countNames[k]);
         m_counts[k]->setTextInteractionFlags(Qt::TextSelectableByMouse);
         trafficRows->addWidget(new QLabel(countTitles[k]), int(k), 0);
-        trafficRows->addWidget(m_counts[k], int(k), 1);
+        trafficRows->addWidget(m_counts[k], int(k), 1, 1, k == 2 ? 2 : 1);
     }
+    m_counts[2]->setWordWrap(true);  // the client counts grow; the column is narrow
     m_counts[0]->setToolTip("Bytes read from the device and written to it since activation");
     m_counts[1]->setToolTip("Bytes taken from the TCP peers and handed to them (once for each peer)");
     auto* clientsButton = named(new QPushButton("C&lients..."), "cmdClients");
@@ -237,12 +239,19 @@ void frmDocument::build()
     auto* columns = new QHBoxLayout;
     columns->addWidget(Frame1);
     columns->addWidget(Frame2);
+    // Security beside status and traffic: stacked, the window would not
+    // fit a 768-pixel screen.
+    Security = new SecurityBox(s.Security);
+    auto* state = new QVBoxLayout;
+    state->addWidget(status);
+    state->addWidget(traffic);
+    state->addStretch();
+    auto* lower = new QHBoxLayout;
+    lower->addWidget(Security, 3);
+    lower->addLayout(state, 2);
     auto* top = new QVBoxLayout(this);
     top->addLayout(columns);
-    Security = new SecurityBox(s.Security);
-    top->addWidget(Security);
-    top->addWidget(status);
-    top->addWidget(traffic);
+    top->addLayout(lower);
     top->addLayout(buttons);
 }
 

@@ -97,6 +97,7 @@ QWidget* SecurityBox::fileRow(QLineEdit*& edit, TextField& field, QToolButton*& 
     layout->setContentsMargins(0, 0, 0, 0);
     edit = new QLineEdit;
     edit->setObjectName(name);
+    edit->setMinimumWidth(edit->fontMetrics().averageCharWidth() * 18);  // a path stays readable
     browse = new QToolButton;
     browse->setText("...");
     browse->setObjectName(QString(name) + "Browse");
