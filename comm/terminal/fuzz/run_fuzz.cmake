@@ -3,6 +3,9 @@
 # the seed corpus. Prints FUZZ-SKIPPED when clang or its fuzzer runtime is
 # missing, which the test reports as skipped.
 #   -DSOURCE_DIR=<comm/terminal> -DWORK_DIR=<build folder> -DSECONDS=<n>
+# The fuzzer brings its own (clang's) sanitizer runtime; a sanitized test
+# run preloads gcc's, which must not reach it.
+unset(ENV{LD_PRELOAD})
 find_program(CLANGXX NAMES clang++ clang++-16 clang++-15 clang++-14)
 if(NOT CLANGXX)
   message("FUZZ-SKIPPED: clang++ is not installed")

@@ -2,6 +2,9 @@
 # Builds the receivers' fuzz target with clang and runs it briefly.
 # Exits 77 (skipped) when clang or its fuzzer runtime is not there.
 src="$1"; out="$2"; seconds="${3:-10}"
+# The fuzzer brings its own (clang's) sanitizer runtime; a sanitized test
+# run preloads gcc's, which must not reach it.
+unset LD_PRELOAD
 command -v clang++ >/dev/null 2>&1 || { echo "skipped: clang++ not installed"; exit 77; }
 mkdir -p "$out/corpus"
 if ! clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
