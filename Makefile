@@ -11,10 +11,12 @@ BUILD_DIR ?= build-$(subst $(comma),-,$(SANITIZE))
 # Leak checking is off: Qt and GLib keep allocations for the process's life.
 # Programs the tests build or run against the library (a C example, Python
 # through ctypes) are not instrumented: the runtime is preloaded for them.
+# QProcess forks a threaded test program to start its peers; the child only
+# execs, so the thread sanitizer may let it go on (die_after_fork=0).
 ASAN_RUNTIME := $(if $(findstring address,$(SANITIZE)),LD_PRELOAD=$(shell gcc -print-file-name=libasan.so))
 SANITIZER_ENV := $(ASAN_RUNTIME) ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  TSAN_OPTIONS=suppressions=$(CURDIR)/tools/sanitizers/tsan.supp:halt_on_error=1:second_deadlock_stack=1
+  TSAN_OPTIONS=suppressions=$(CURDIR)/tools/sanitizers/tsan.supp:halt_on_error=1:second_deadlock_stack=1:die_after_fork=0
 endif
 JOBS ?= 2
 PACKAGES := cmake g++ make qt6-base-dev qt6-qpa-plugins libgl-dev libgtest-dev libgmock-dev \
