@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,63 @@ protected:
         SetLastError(code);
         return false;
     }
+};
+
+// A device whose line settings, time-outs, queue sizes and event mask are
+// plain stored values; the back ends act on them where they read or write.
+// m_mutex guards these and whatever state the back end keeps beside them.
+class StoredSettingsDevice : public Device {
+public:
+    bool setup(std::uint32_t inQueue, std::uint32_t outQueue) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_inQueue = inQueue;
+        m_outQueue = outQueue;
+        return true;
+    }
+    bool queueSizes(std::uint32_t* inQueue, std::uint32_t* outQueue) override
+    {
+        std::lock_guard lock(m_mutex);
+        *inQueue = m_inQueue;
+        *outQueue = m_outQueue;
+        return true;
+    }
+    bool getState(DCB* dcb) override
+    {
+        std::lock_guard lock(m_mutex);
+        *dcb = m_dcb;
+        return true;
+    }
+    bool getTimeouts(COMMTIMEOUTS* t) override
+    {
+        std::lock_guard lock(m_mutex);
+        *t = m_timeouts;
+        return true;
+    }
+    bool setTimeouts(const COMMTIMEOUTS& t) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_timeouts = t;
+        return true;
+    }
+    bool setMask(std::uint32_t mask) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_mask = mask;
+        return true;
+    }
+    bool getMask(std::uint32_t* mask) override
+    {
+        std::lock_guard lock(m_mutex);
+        *mask = m_mask;
+        return true;
+    }
+
+protected:
+    std::mutex m_mutex;  // never held across a wait
+    DCB m_dcb{};
+    COMMTIMEOUTS m_timeouts{};
+    std::uint32_t m_inQueue = 0, m_outQueue = 0, m_mask = 0;
 };
 
 // A tty device at that path; nullptr with SetLastError on failure.

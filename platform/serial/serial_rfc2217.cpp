@@ -174,7 +174,7 @@ struct Awaited {
     bool any() const { return baud || size || parity || stop; }
 };
 
-class RemoteDevice final : public Device, public std::enable_shared_from_this<RemoteDevice>, private rfc2217::ClientHost {
+class RemoteDevice final : public StoredSettingsDevice, public std::enable_shared_from_this<RemoteDevice>, private rfc2217::ClientHost {
 public:
     explicit RemoteDevice(int fd) : m_fd(fd), m_wake(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), m_client(*this, "Lintrel qelcomm6") {}
     ~RemoteDevice() override;
@@ -183,57 +183,13 @@ public:
     // SetLastError) when the server went away at once.
     bool start();
 
-    bool setup(std::uint32_t inQueue, std::uint32_t outQueue) override
-    {
-        std::lock_guard lock(m_mutex);
-        m_inQueue = inQueue;
-        m_outQueue = outQueue;
-        return true;
-    }
-    bool queueSizes(std::uint32_t* inQueue, std::uint32_t* outQueue) override
-    {
-        std::lock_guard lock(m_mutex);
-        *inQueue = m_inQueue;
-        *outQueue = m_outQueue;
-        return true;
-    }
-    bool getState(DCB* dcb) override
-    {
-        std::lock_guard lock(m_mutex);
-        *dcb = m_dcb;
-        return true;
-    }
     bool setState(const DCB& dcb) override;
-    bool getTimeouts(COMMTIMEOUTS* t) override
-    {
-        std::lock_guard lock(m_mutex);
-        *t = m_timeouts;
-        return true;
-    }
-    bool setTimeouts(const COMMTIMEOUTS& t) override
-    {
-        std::lock_guard lock(m_mutex);
-        m_timeouts = t;
-        return true;
-    }
     bool clearError(std::uint32_t* errors, COMSTAT* stat) override;
     bool read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t* done) override;
     bool write(const std::uint8_t* buffer, std::uint32_t count, std::uint32_t* done) override;
     bool purge(std::uint32_t flags) override;
     bool escape(std::uint32_t function) override;
     bool modemStatus(std::uint32_t* status) override;
-    bool setMask(std::uint32_t mask) override
-    {
-        std::lock_guard lock(m_mutex);
-        m_mask = mask;
-        return true;
-    }
-    bool getMask(std::uint32_t* mask) override
-    {
-        std::lock_guard lock(m_mutex);
-        *mask = m_mask;
-        return true;
-    }
     bool setNotify(std::function<void(std::uint32_t)> fn) override;
 
 private:
@@ -275,8 +231,7 @@ private:
     const int m_fd;
     const int m_wake;
     std::thread m_io;
-    std::mutex m_mutex;  // guards everything below; never held across a wait
-    std::condition_variable m_cond;
+    std::condition_variable m_cond;  // with m_mutex, which guards everything below
     rfc2217::Client m_client;
     ByteQueue m_rx;                    // data from the server not yet read
     ByteQueue m_tx;                    // data written, not yet encoded for the wire
@@ -287,7 +242,6 @@ private:
     int m_comPort = -1;                // -1 undecided, 0 refused, 1 agreed
     bool m_xoff = false;               // SETXOFF: output held as if XOFF had come
     bool m_suspended = false;          // the server asked us to stop sending
-    DCB m_dcb;                         // as set last (or as the server told at open)
     bool m_lineKnown = false;          // the server's line settings are those of m_dcb
     Answers m_answers;
     Control m_flowSent = Control::FlowQuery;   // FlowQuery: nothing sent yet
@@ -295,8 +249,6 @@ private:
     Control m_rtsSent = Control::RtsQuery;
     std::uint32_t m_modem = 0;         // MS_* bits as last notified
     std::uint32_t m_errors = 0;        // CE_* bits since the last ClearCommError
-    COMMTIMEOUTS m_timeouts;
-    std::uint32_t m_inQueue = 0, m_outQueue = 0, m_mask = 0;
     // Notifications, on the thread that asked for them.
     std::function<void(std::uint32_t)> m_notify;
     QObject* m_notifyContext = nullptr;

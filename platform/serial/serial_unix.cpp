@@ -126,7 +126,7 @@ bool isPseudoTerminal(int fd)
     return ::fstat(fd, &st) == 0 && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
 }
 
-class TtyDevice : public Device, public std::enable_shared_from_this<TtyDevice> {
+class TtyDevice : public StoredSettingsDevice, public std::enable_shared_from_this<TtyDevice> {
 public:
     explicit TtyDevice(int fd) : m_fd(fd), m_pty(isPseudoTerminal(fd))
     {
@@ -173,57 +173,13 @@ public:
         ::close(m_fd);
     }
 
-    bool setup(std::uint32_t inQueue, std::uint32_t outQueue) override
-    {
-        std::lock_guard lock(m_mutex);
-        m_inQueue = inQueue;
-        m_outQueue = outQueue;
-        return true;
-    }
-    bool queueSizes(std::uint32_t* inQueue, std::uint32_t* outQueue) override
-    {
-        std::lock_guard lock(m_mutex);
-        *inQueue = m_inQueue;
-        *outQueue = m_outQueue;
-        return true;
-    }
-    bool getState(DCB* dcb) override
-    {
-        std::lock_guard lock(m_mutex);
-        *dcb = m_dcb;
-        return true;
-    }
     bool setState(const DCB& dcb) override;
-    bool getTimeouts(COMMTIMEOUTS* t) override
-    {
-        std::lock_guard lock(m_mutex);
-        *t = m_timeouts;
-        return true;
-    }
-    bool setTimeouts(const COMMTIMEOUTS& t) override
-    {
-        std::lock_guard lock(m_mutex);
-        m_timeouts = t;
-        return true;
-    }
     bool clearError(std::uint32_t* errors, COMSTAT* stat) override;
     bool read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t* done) override;
     bool write(const std::uint8_t* buffer, std::uint32_t count, std::uint32_t* done) override;
     bool purge(std::uint32_t flags) override;
     bool escape(std::uint32_t function) override;
     bool modemStatus(std::uint32_t* status) override;
-    bool setMask(std::uint32_t mask) override
-    {
-        std::lock_guard lock(m_mutex);
-        m_mask = mask;
-        return true;
-    }
-    bool getMask(std::uint32_t* mask) override
-    {
-        std::lock_guard lock(m_mutex);
-        *mask = m_mask;
-        return true;
-    }
     bool setNotify(std::function<void(std::uint32_t)> fn) override;
 
 private:
@@ -247,10 +203,6 @@ private:
 
     const int m_fd;
     const bool m_pty;
-    std::mutex m_mutex;  // guards the state below; never held across a wait
-    DCB m_dcb;
-    COMMTIMEOUTS m_timeouts;
-    std::uint32_t m_inQueue = 0, m_outQueue = 0, m_mask = 0;
     ByteQueue m_rx;                 // decoded input not yet read
     int m_markState = 0;            // bytes of a 0xFF mark sequence seen so far
     std::uint32_t m_markErrors = 0; // errors the marks showed since the last ClearCommError
