@@ -26,17 +26,8 @@ using lt::winsock::SockState;
 
 namespace {
 
-class SessionBridge : public ::testing::Test {
+class SessionBridge : public DeviceOnCom3 {
 protected:
-    void SetUp() override
-    {
-        resetGlobals();
-        ::setenv("LINTREL_PORT_DIR", ports.path().c_str(), 1);
-        ::setenv("LINTREL_HOME", home.path().c_str(), 1);
-        map.map(3, pty.slavePath());
-    }
-    void TearDown() override { serial::loopback::removeAll(); }
-
     // Activates s on COM3 as a client of server.
     void activateClient(Session& s, const TcpPeerServer& server)
     {
@@ -92,11 +83,6 @@ protected:
         ss << f.rdbuf();
         return ss.str();
     }
-
-    testsupport::TempDir ports, home;
-    testsupport::PtyPair pty;
-    testsupport::PortsMap map;
-    RecordingHost host;
 };
 
 TEST_F(SessionBridge, EveryByteValuePassesBothWays)

@@ -40,16 +40,8 @@ public:
     }
 };
 
-class SessionCounting : public ::testing::Test {
+class SessionCounting : public DeviceOnCom3 {
 protected:
-    void SetUp() override
-    {
-        resetGlobals();
-        ::setenv("LINTREL_PORT_DIR", ports.path().c_str(), 1);
-        ::setenv("LINTREL_HOME", home.path().c_str(), 1);
-        map.map(3, pty.slavePath());
-    }
-
     int activateServer(Session& s, bool lowLatency = false)
     {
         s.LowLatency.checked = lowLatency;
@@ -86,11 +78,6 @@ protected:
     {
         return "127.0.0.1:" + std::to_string(c.localPort());
     }
-
-    testsupport::TempDir ports, home;
-    testsupport::PtyPair pty;
-    testsupport::PortsMap map;
-    RecordingHost host;
 };
 
 // Both data paths, with the session's own tick (specified timing) and with

@@ -7,6 +7,12 @@
 #include "session.h"
 #include "session_host.h"
 
+#include "pty_pair.h"
+#include "serial/loopback.h"
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -61,5 +67,25 @@ std::string allByteValues();
 
 // Process-wide options back to their defaults for each test.
 void resetGlobals();
+
+// The ground of most session tests: a pseudo-terminal mapped as COM3, the
+// port folder and home in temporary folders, the globals reset; loopback
+// ports a test made are removed after it.
+class DeviceOnCom3 : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        resetGlobals();
+        ::setenv("LINTREL_PORT_DIR", ports.path().c_str(), 1);
+        ::setenv("LINTREL_HOME", home.path().c_str(), 1);
+        map.map(3, pty.slavePath());
+    }
+    void TearDown() override { serial::loopback::removeAll(); }
+
+    testsupport::TempDir ports, home;
+    testsupport::PtyPair pty;
+    testsupport::PortsMap map;
+    RecordingHost host;
+};
 
 }  // namespace sessiontest

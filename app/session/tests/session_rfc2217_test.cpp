@@ -110,17 +110,8 @@ bool serverHas(AccessServer& server, const std::function<bool(const AccessServer
     return pumpUntil([&] { return pred(server.state()); }, ms);
 }
 
-class Rfc2217Session : public ::testing::Test {
+class Rfc2217Session : public DeviceOnCom3 {
 protected:
-    void SetUp() override
-    {
-        resetGlobals();
-        ::setenv("LINTREL_PORT_DIR", ports.path().c_str(), 1);
-        ::setenv("LINTREL_HOME", home.path().c_str(), 1);
-        map.map(3, pty.slavePath());
-    }
-    void TearDown() override { serial::loopback::removeAll(); }
-
     int activateServer(Session& s, const char* com = "COM3")
     {
         s.Rfc2217.checked = true;
@@ -144,11 +135,6 @@ protected:
         }, ms);
         return got;
     }
-
-    testsupport::TempDir ports, home;
-    testsupport::PtyPair pty;
-    testsupport::PortsMap map;
-    RecordingHost host;
 };
 
 // The client's settings change the tty and are answered with what the tty

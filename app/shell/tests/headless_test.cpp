@@ -1,6 +1,7 @@
 // The windowless mode end to end: the built program on a generated file,
 // a pseudo-terminal mapped as COM3 at the serial end and a TCP peer on
 // 127.0.0.1 at the other.
+#include "pump.h"
 #include "registration.h"
 #include "startup.h"
 
@@ -34,16 +35,10 @@
 
 namespace {
 
+// The windowless program starts slowly on a busy machine.
 bool pumpUntil(const std::function<bool()>& pred, int ms = 10000)
 {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() >= until)
-            return false;
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+    return testsupport::pumpUntil(pred, ms);
 }
 
 std::string readFile(const std::string& path)

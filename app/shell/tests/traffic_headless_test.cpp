@@ -1,6 +1,7 @@
 // The windowless mode's trace files and client lines, `lintrel status`
 // against running instances, `lintrel --list-ports`: the built program
 // with a pseudo-terminal as COM3 and TCP peers on 127.0.0.1.
+#include "pump.h"
 #include "pty_pair.h"
 #include "temp_dir.h"
 
@@ -25,16 +26,10 @@
 
 namespace {
 
+// The windowless program starts slowly on a busy machine.
 bool pumpUntil(const std::function<bool()>& pred, int ms = 10000)
 {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() >= until)
-            return false;
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+    return testsupport::pumpUntil(pred, ms);
 }
 
 std::string readFile(const std::string& path)
